@@ -1,0 +1,33 @@
+// The Ostrel front end: start-up, options, help screen, fatal exit, the
+// import, and the interactive export of a texture file's images.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/GENMEM.h"
+#include "pcx/PCX.h"
+#include "platform/COMPILER.h"
+#include "texture/VUVEREDE.h"
+
+constexpr int name_limit = 512;  // characters kept of a name or path
+
+extern int32_t convert_to_pcx;
+extern int32_t image_index;
+extern char texture_file[name_limit + 1];
+extern char pcx_file[name_limit + 1];
+extern char palette_file[name_limit + 1];
+extern char redguard_path[name_limit + 1];
+extern char pcx_path[name_limit + 1];
+extern owned_ptr<uint8_t> loaded_palette;
+extern TEX_IMAGE_LIST texture_list;
+extern PCX_IMAGE pcx_image;
+
+// The whole run; returns the process status (1 after a completed run).
+int ostrel_main(int argc, char** argv);
+
+int read_paths(const char* config_name);
+int parse_options(int count, char** arguments);
+int check_options();
+[[noreturn]] void show_help();
+[[noreturn]] void exit_with_error(const char* format, ...) OSTREL_PRINTF(1, 2);
+int export_pcx(const char* texture_path);

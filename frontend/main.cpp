@@ -1,0 +1,3 @@
+#include "frontend/OSTREL.h"
+
+int main(int argc, char** argv) { return ostrel_main(argc, argv); }

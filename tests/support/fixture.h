@@ -1,0 +1,76 @@
+// Binary fixtures built in code: texture files, PCX files and palettes, and
+// a temporary directory per test. Shared by the unit and end-to-end tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fixture {
+
+using bytes = std::vector<uint8_t>;
+
+void put_le16(bytes& out, uint16_t value);
+void put_le32(bytes& out, uint32_t value);
+void put_be32(bytes& out, uint32_t value);
+
+struct record {
+    std::string tag;  // 4 characters, written as they stand
+    bytes content;
+    // Written as the length field; defaults to content.size(). Lets a test
+    // claim a length the content does not have.
+    int64_t length_override = -1;
+};
+
+struct image {
+    std::string name;  // up to 9 bytes, padded with NUL
+    int32_t size = 0;
+    std::vector<record> records;
+};
+
+// 26-byte bitmap header: fields 0 to 12, width and height at words 2 and 3.
+bytes bhdr(int16_t width, int16_t height);
+bytes ifhd();                      // 44 bytes, first word 1
+bytes cmap(uint8_t seed = 0);      // 768 bytes, a recognisable ramp
+bytes pixels(int width, int height, uint8_t seed = 0);  // row-major ramp
+
+// An image with BHDR, optional IFHD and CMAP, DATA of width x height and
+// "END "; size = DATA length + 100, so a change of the DATA length shows.
+image simple_image(const std::string& name, int16_t width, int16_t height, bool with_cmap,
+                   bool with_ifhd = true, uint8_t seed = 0);
+
+bytes encode_image(const image& img);
+// Images, then a terminator (9 bytes, first 0; the other 8 as given).
+bytes texture_file(const std::vector<image>& images,
+                   const bytes& terminator = bytes(9, 0));
+
+bytes palette(uint8_t seed = 0);   // 768 bytes
+
+// A PCX file as the program writes it: default header, runs per line, 12,
+// palette. bytes_per_line 0 means the width.
+bytes pcx_file(int width, int height, const bytes& pixels, const bytes& palette768);
+
+// Files and directories.
+void write_file(const std::string& path, const bytes& data);
+bytes read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+// A fresh directory under the system's temporary directory, removed with its
+// contents when the object goes away.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Directory of the shared material (real PCX files), or "" when absent.
+std::string shared_dir();
+
+}  // namespace fixture
