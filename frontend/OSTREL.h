@@ -10,6 +10,9 @@
 #include "texture/VUVEREDE.h"
 
 constexpr int name_limit = 512;  // characters kept of a name or path
+// A full path: a directory of up to name_limit characters joined to a name of
+// up to name_limit characters.
+constexpr int full_path_limit = 2 * name_limit;
 
 extern int32_t convert_to_pcx;
 extern int32_t image_index;
@@ -31,3 +34,12 @@ int check_options();
 [[noreturn]] void show_help();
 [[noreturn]] void exit_with_error(const char* format, ...) OSTREL_PRINTF(1, 2);
 int export_pcx(const char* texture_path);
+
+// `name` joined to `directory` into `destination` (full_path_limit + 1
+// bytes): a name that holds a directory or drive of its own is used as it
+// stands, any other follows the directory. Both parts are cut to name_limit.
+char* join_path(char* destination, const char* directory, const char* name);
+
+// The run settings, the palette and the two images back to their state at
+// program start (tests run several command lines in one process).
+void reset_run_settings();

@@ -38,6 +38,7 @@ public:
     virtual int write(FILE* file, uint32_t length);
 
     owned_ptr<uint8_t> data;
+    uint32_t data_size = 0;  // bytes that `data` holds
 };
 
 // Bitmap header: 13 signed 16-bit little-endian words, 26 bytes.

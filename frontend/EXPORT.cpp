@@ -1,0 +1,157 @@
+// The interactive export: every image of a texture file (or the one chosen
+// with "/i:#") is offered on the console and written as a PCX file when the
+// user answers Y.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "frontend/OSTREL.h"
+#include "lib/FILEUTIL.h"
+#include "lib/GENERR.h"
+#include "lib/GENSTRIN.h"
+#include "platform/PLATFORM.h"
+
+namespace {
+
+// Characters kept of the base name taken from the PCX file argument.
+constexpr uint32_t base_limit = 40;
+
+struct file_closer {
+    void operator()(FILE* file) const noexcept { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+// Y, N or Esc; every other key is ignored, and nothing is echoed.
+int read_answer() {
+    for (;;) {
+        const int key = platform::read_key();
+        if (key == platform::key_escape)
+            return key;
+        if (key == 'y' || key == 'Y')
+            return 'y';
+        if (key == 'n' || key == 'N')
+            return 'n';
+    }
+}
+
+bool is_control(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
+// An image name comes from the file, not from the user: a crafted name must
+// neither lead the output out of its directory nor send control sequences
+// to the terminal. Separators, drive colons and control characters become
+// '_' in the file name; control characters become '?' on the console.
+void file_name_part(char* destination, const char* name) {
+    size_t i = 0;
+    for (; name[i] != '\0'; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        const bool unsafe = is_control(c) || c == '/' || c == '\\' || c == ':';
+        destination[i] = unsafe ? '_' : name[i];
+    }
+    destination[i] = '\0';
+}
+
+void display_name(char* destination, const char* name) {
+    size_t i = 0;
+    for (; name[i] != '\0'; ++i) {
+        destination[i] = is_control(static_cast<unsigned char>(name[i])) ? '?' : name[i];
+    }
+    destination[i] = '\0';
+}
+
+}  // namespace
+
+int export_pcx(const char* texture_path) {
+    if (texture_path == nullptr)
+        return fail(8);
+
+    // Output names: the PCX argument gives a directory and a base name that
+    // is numbered by image; without a base name each image's own name is
+    // used. A name without a directory goes to pcx_path.
+    char directory[name_limit + 1] = "";
+    char base[base_limit + 1] = "";
+    if (pcx_file[0] != '\0') {
+        extract_path(directory, pcx_file, name_limit);
+        extract_filename(base, pcx_file, base_limit);
+    }
+    if (directory[0] == '\0')
+        bounded_copy(directory, pcx_path, name_limit);
+    remove_extension(base);
+
+    file_ptr file(openfile(texture_path, "rb", 0));
+    if (!file)
+        exit_with_error("Error: Could not open image file '%s'!", texture_path);
+
+    // Only one image is held in memory at a time: the working image is the
+    // list's one entry, so the list's size queries answer for it.
+    texture_list.free();
+    texture_list.images[0].reset(new (std::nothrow) TEX_IMAGE);
+    if (!texture_list.images[0]) {
+        err_table.fatal_error(4, "VUVEREDE - export_pcx(): Failed to allocate %u bytes!",
+                              static_cast<unsigned>(sizeof(TEX_IMAGE)));
+    }
+    texture_list.image_count = 1;
+    TEX_IMAGE& image = *texture_list.images[0];
+
+    int32_t counter = 0;   // position in the file of the image just read
+    bool offered = false;  // the image chosen with an index was reached
+    for (;;) {
+        if (std::feof(file.get()))
+            break;
+        if (!image.read(file.get())) {
+            texture_list.free();
+            return 0;
+        }
+        if (image.is_terminator())
+            break;
+
+        if (image_index >= 1 && counter != image_index - 1) {
+            image.free();
+            ++counter;
+            continue;
+        }
+        offered = true;
+
+        // Worst case: directory, base name, a ten-digit signed counter and
+        // the extension; an image name is 9 characters at most.
+        char output_name[name_limit + base_limit + 16];
+        if (base[0] != '\0') {
+            std::snprintf(output_name, sizeof output_name, "%s%s%02d.pcx", directory, base,
+                          static_cast<int>(counter));
+        } else {
+            str_lower(image.name);
+            char name_part[TEX_IMAGE::name_size + 1];
+            file_name_part(name_part, image.name);
+            std::snprintf(output_name, sizeof output_name, "%s%s.pcx", directory, name_part);
+        }
+
+        char shown_name[TEX_IMAGE::name_size + 1];
+        display_name(shown_name, image.name);
+        std::printf("\nImage %s (%dx%d) -> %s\n", shown_name,
+                    static_cast<int>(texture_list.get_width(0)),
+                    static_cast<int>(texture_list.get_height(0)), output_name);
+        std::printf("        Save Image as PCX (Y/N)?");
+        std::fflush(stdout);
+        const int answer = read_answer();
+        std::printf("\n");
+
+        if (answer == platform::key_escape)
+            break;
+        if (answer == 'y' && !image.save_pcx(output_name, loaded_palette.get())) {
+            std::printf("      Error exporting PCX file!\n");
+        }
+        image.free();
+        ++counter;
+    }
+
+    texture_list.free();
+    file.reset();
+
+    if (image_index >= 1 && !offered) {
+        exit_with_error("Specified image index %d is too high, not enough images in file (%d)!",
+                        image_index, counter);
+    }
+    return 1;
+}

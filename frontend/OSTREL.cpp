@@ -1,0 +1,302 @@
+// The Ostrel front end: start-up, the command line, the help screen, the
+// fatal exit and the import of one PCX picture into a texture file. The
+// export lives in EXPORT.cpp.
+#include "frontend/OSTREL.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "lib/FILEUTIL.h"
+#include "lib/GENCFG.h"
+#include "lib/GENERR.h"
+#include "lib/GENSTRIN.h"
+#include "lib/GENUTIL.h"
+#include "platform/PLATFORM.h"
+
+int32_t convert_to_pcx = 1;
+int32_t image_index = -1;
+char texture_file[name_limit + 1] = "";
+char pcx_file[name_limit + 1] = "";
+char palette_file[name_limit + 1] = "redguard.col";
+char redguard_path[name_limit + 1] = "";
+char pcx_path[name_limit + 1] = "";
+owned_ptr<uint8_t> loaded_palette;
+TEX_IMAGE_LIST texture_list;
+PCX_IMAGE pcx_image;
+
+namespace {
+
+const char* const program_name = "Ostrel";
+const char* const program_version = "0.1a";
+const char* const program_date = "2 Dec 1998";
+
+const char* const log_name = "ostrel.log";
+const char* const config_name = "ostrel.ini";
+const char* const default_palette = "redguard.col";
+
+// Both path keys are read into buffers that must keep room for the
+// separator that terminate_path appends afterwards.
+constexpr uint32_t config_path_limit = name_limit - 1;
+
+void print_banner() {
+    std::printf("%s %s - %s, %s\n", program_name, program_version, program_date,
+                ostrel_author_credit);
+}
+
+// What the run still holds when it ends early: the palette and the images.
+void release_run_state() {
+    loaded_palette.reset();
+    texture_list.free();
+}
+
+bool equals_nocase(const char* a, const char* b) {
+    const size_t length = std::strlen(b);
+    return std::strlen(a) == length &&
+           str_compare_nocase_n(a, b, static_cast<uint32_t>(length)) == 0;
+}
+
+// "I:" or "P:" followed by at least one character.
+bool has_prefix_with_text(const char* text, const char* prefix) {
+    return text[0] != '\0' && text[1] != '\0' && text[2] != '\0' &&
+           str_compare_nocase_n(text, prefix, 2) == 0;
+}
+
+// The decimal number at the start of the text: an optional sign, then
+// digits; 0 when no digits lead. A number beyond the 32-bit range is held at
+// the nearest end of it, so that it still names no image instead of some
+// wrapped-around one.
+int32_t leading_number(const char* text) {
+    const long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+// The five option forms; true when the text behind the '/' is one of them.
+bool parse_option_form(const char* text) {
+    if (equals_nocase(text, "2PCX")) {
+        convert_to_pcx = 1;
+    } else if (equals_nocase(text, "2BSI") || equals_nocase(text, "2TEX")) {
+        convert_to_pcx = 0;
+    } else if (has_prefix_with_text(text, "I:")) {
+        image_index = leading_number(text + 2);
+    } else if (has_prefix_with_text(text, "P:")) {
+        bounded_copy(palette_file, text + 2, name_limit);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Where '/' is also the directory separator, every absolute path begins with
+// the option character. Such an argument with a second separator in it is
+// taken for a path; a single word behind one '/' stays an option, so that
+// "/xhelpx" still asks for help.
+bool slash_argument_is_path(const char* argument) {
+    return platform::dir_separator() == '/' && std::strchr(argument + 1, '/') != nullptr;
+}
+
+void parse_bare_argument(const char* argument) {
+    if (std::strchr(argument, '?') != nullptr)
+        show_help();
+    if (equals_nocase(argument, "-help") || equals_nocase(argument, "--help"))
+        show_help();
+    if (str_find_nocase(argument, "texbsi.") != nullptr) {
+        bounded_copy(texture_file, argument, name_limit);
+    } else if (str_find_nocase(argument, ".pcx") != nullptr) {
+        bounded_copy(pcx_file, argument, name_limit);
+    }
+}
+
+// One PCX picture into one image of the texture file, which is then written
+// back whole under its own name.
+void import_picture(const char* texture_path) {
+    if (!texture_list.load(texture_path)) {
+        exit_with_error("Error loading texture file '%s'!", texture_path);
+    }
+
+    char pcx_full_path[full_path_limit + 1];
+    join_path(pcx_full_path, pcx_path, pcx_file);
+    if (!pcx_image.load(pcx_full_path)) {
+        exit_with_error("Error loading PCX file '%s'!", pcx_full_path);
+    }
+    // The reader takes any PCX for 8 bits in one plane. A true-colour or
+    // 16-colour picture would go into the texture as scrambled indices and be
+    // reported as a success, so only the kind the texture holds is accepted.
+    if (pcx_image.header.bits_per_pixel != 8 || pcx_image.header.planes != 1) {
+        err_code = 9;
+        exit_with_error("Error loading PCX file '%s'!", pcx_full_path);
+    }
+
+    if (!texture_list.put_picture(image_index - 1, pcx_image.width(), pcx_image.height(),
+                                  pcx_image.pixels)) {
+        exit_with_error("Error replacing image %d in texture!", image_index);
+    }
+
+    if (!texture_list.save(texture_path)) {
+        exit_with_error("Error saving texture file '%s'!", texture_path);
+    }
+    std::printf("   Successfully saved texture file '%s'...", texture_path);
+}
+
+}  // namespace
+
+int ostrel_main(int argc, char** argv) {
+    open_log(log_name);
+    read_paths(config_name);
+    if (argc <= 1)
+        show_help();
+
+    parse_options(argc - 1, argv + 1);
+    check_options();
+
+    // One buffer serves the palette path and then the texture path: the
+    // palette path is not needed once the palette is in memory.
+    char full_path[full_path_limit + 1];
+    join_path(full_path, redguard_path, palette_file);
+    loaded_palette.reset(load_palette(full_path));
+    if (!loaded_palette)
+        exit_with_error("Error loading palette file '%s'!", full_path);
+
+    join_path(full_path, redguard_path, texture_file);
+    if (convert_to_pcx != 0) {
+        if (!export_pcx(full_path))
+            exit_with_error("Error exporting file '%s' to PCX!", full_path);
+    } else {
+        import_picture(full_path);
+    }
+
+    texture_list.free();
+    pcx_image.destroy();
+    loaded_palette.reset();
+    return 1;
+}
+
+int read_paths(const char* config_name_arg) {
+    static bool declared = false;
+
+    const char* environment_path = std::getenv("OSTREL_PATH");
+    if (environment_path != nullptr)
+        copy_path(redguard_path, environment_path, name_limit);
+
+    if (config_name_arg == nullptr)
+        return fail(8);
+
+    if (!declared) {
+        declared = true;
+        cfg_file.add_var("redguard_path", redguard_path, CFG_STRING, config_path_limit);
+        cfg_file.add_var("pcx_path", pcx_path, CFG_STRING, config_path_limit);
+    }
+    // A missing file is no error: the directories keep what they hold.
+    cfg_file.parse_file(config_name_arg);
+
+    terminate_path(redguard_path);
+    terminate_path(pcx_path);
+    return 1;
+}
+
+int parse_options(int count, char** arguments) {
+    if (count < 1 || arguments == nullptr)
+        return fail(8);
+
+    for (int i = 0; i < count; ++i) {
+        const char* argument = arguments[i];
+        if (argument == nullptr)
+            continue;
+
+        if (argument[0] == '/') {
+            const char* text = argument + 1;
+            if (parse_option_form(text))
+                continue;
+            if (!slash_argument_is_path(argument)) {
+                if (std::strchr(text, '?') != nullptr || str_find_nocase(text, "help") != nullptr) {
+                    show_help();
+                }
+                continue;
+            }
+        }
+        parse_bare_argument(argument);
+    }
+    return 1;
+}
+
+int check_options() {
+    if (texture_file[0] == '\0')
+        exit_with_error("Error: No texture file specified!");
+    // The export checks its own settings as it goes.
+    if (convert_to_pcx != 0)
+        return 1;
+    if (pcx_file[0] == '\0')
+        exit_with_error("Error: No PCX file specified!");
+    if (image_index < 1)
+        exit_with_error("Error: Invalid image index %d specified!", image_index);
+    return 1;
+}
+
+void show_help() {
+    std::printf("\n");
+    print_banner();
+    std::printf("     Export Redguard texture files to PCX files and vice-versa.\n\n");
+    std::printf("   OSTREL [options] [TEXBSI.###] [file.PCX]\n");
+    std::printf("      /? ......... View this help screen.\n");
+    std::printf("      /2PCX ...... Saves texture files as PCX.\n");
+    std::printf("      /2BSI\n");
+    std::printf("      /2TEX ...... Saves a PCX as a texture file.\n");
+    std::printf("      /p:file .... Specify another palette file (PAL/COL).\n");
+    std::printf("      /i:# ....... Convert or replace this image in file (1=first image)\n\n");
+    std::printf("The texture file must have the format 'TEXBSI.###' and any given PCX file\n");
+    std::printf("must end with '.PCX'.  A texture file and an image index must be specified\n");
+    std::printf("if converting from a PCX file.  PCX files will be automatically overwritten.\n");
+    std::printf("See the manual file OSTREL.TXT for more detailed information.\n");
+    release_run_state();
+    std::exit(1);
+}
+
+void exit_with_error(const char* format, ...) {
+    std::printf("\n");
+    print_banner();
+    if (err_code != 0)
+        std::printf("   Error Message: %s\n", err_table.get_error_msg(err_code));
+    if (format != nullptr) {
+        std::printf("   ");
+        va_list arguments;
+        va_start(arguments, format);
+        std::vprintf(format, arguments);
+        va_end(arguments);
+        std::printf("\n");
+    }
+    release_run_state();
+    std::exit(0);
+}
+
+char* join_path(char* destination, const char* directory, const char* name) {
+    if (destination == nullptr)
+        return destination;
+    destination[0] = '\0';
+    if (name == nullptr)
+        return destination;
+    if (has_path(name) || directory == nullptr) {
+        bounded_copy(destination, name, name_limit);
+        return destination;
+    }
+    bounded_copy(destination, directory, name_limit);
+    bounded_copy(destination + std::strlen(destination), name, name_limit);
+    return destination;
+}
+
+void reset_run_settings() {
+    convert_to_pcx = 1;
+    image_index = -1;
+    texture_file[0] = '\0';
+    pcx_file[0] = '\0';
+    bounded_copy(palette_file, default_palette, name_limit);
+    redguard_path[0] = '\0';
+    pcx_path[0] = '\0';
+    release_run_state();
+    pcx_image.destroy();
+}

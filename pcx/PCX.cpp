@@ -1,0 +1,301 @@
+#include "pcx/PCX.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "lib/FILEUTIL.h"
+#include "lib/GENERR.h"
+
+namespace {
+
+struct file_closer {
+    void operator()(FILE* file) const noexcept { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+// The largest run one unit can hold: the count lives in the low six bits.
+constexpr int max_run = 63;
+constexpr uint8_t run_flag = 0xC0;
+
+// Sizes outside this range cannot be stored in the signed 16-bit header
+// fields or in a texture's bitmap header, so nothing is decoded for them.
+constexpr int min_dimension = 1;
+constexpr int max_dimension = 32767;
+
+uint16_t get_le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+void put_le16(uint8_t* p, uint16_t value) {
+    p[0] = static_cast<uint8_t>(value & 0xFF);
+    p[1] = static_cast<uint8_t>(value >> 8);
+}
+
+// The file stores the last coordinate, memory the extent: 16-bit
+// arithmetic that wraps, so a hostile header cannot overflow anything.
+int16_t add_to_extent(int16_t value, int delta) {
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(value) + delta));
+}
+
+// Buffered input for the run-length decoder: one fread per block instead of
+// one call per byte.
+class byte_source {
+public:
+    explicit byte_source(FILE* file) : file_(file) {}
+
+    // The next byte, or -1 once the file has nothing more to give.
+    int next() {
+        if (pos_ == len_ && !refill())
+            return -1;
+        return buffer_[pos_++];
+    }
+
+private:
+    bool refill() {
+        if (exhausted_)
+            return false;
+        len_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+        pos_ = 0;
+        if (len_ == 0)
+            exhausted_ = true;
+        return len_ != 0;
+    }
+
+    FILE* file_;
+    uint8_t buffer_[32768];
+    size_t pos_ = 0;
+    size_t len_ = 0;
+    bool exhausted_ = false;
+};
+
+// Decodes the pixel data as one stream of lines of `line_length` bytes (the
+// larger of the width and the header's bytes per line) and keeps the first
+// `width` bytes of each line. Padding is thereby dropped as bytes, however a
+// writer grouped it into runs, and a run that goes on past a line end simply
+// continues in the next line. Nothing is stored past the last line; once the
+// file ends, every pixel not yet decoded becomes 255.
+void decode_pixels(FILE* file, uint8_t* pixels, uint32_t width, uint32_t height,
+                   uint32_t line_length) {
+    byte_source source(file);
+    uint32_t row = 0;
+    uint32_t column = 0;  // position within the decoded line, padding included
+    while (row < height) {
+        const int first = source.next();
+        if (first < 0)
+            break;
+        uint32_t count = 1;
+        uint8_t value = static_cast<uint8_t>(first);
+        if (first >= run_flag) {
+            const int second = source.next();
+            if (second < 0)
+                break;
+            count = static_cast<uint32_t>(first - run_flag);
+            value = static_cast<uint8_t>(second);
+        }
+        if (count == 1) {  // the common lone pixel, without the general run's bookkeeping
+            if (column < width)
+                pixels[static_cast<size_t>(row) * width + column] = value;
+            if (++column == line_length) {
+                column = 0;
+                ++row;
+            }
+            continue;
+        }
+        while (count > 0 && row < height) {
+            const uint32_t take = std::min(count, line_length - column);
+            if (column < width) {
+                const uint32_t keep = std::min(take, width - column);
+                std::memset(pixels + static_cast<size_t>(row) * width + column, value, keep);
+            }
+            column += take;
+            count -= take;
+            if (column == line_length) {
+                column = 0;
+                ++row;
+            }
+        }
+    }
+    if (row < height) {
+        const size_t done = static_cast<size_t>(row) * width + std::min(column, width);
+        const size_t total = static_cast<size_t>(width) * height;
+        std::memset(pixels + done, 255, total - done);
+    }
+}
+
+// One line as runs that never leave the line: a lone byte below 0xC0 stands
+// for itself, anything else is a count unit and the value. `out` must hold
+// 2 * width bytes, the worst case of a line of lone escaped bytes.
+size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
+    size_t used = 0;
+    uint32_t x = 0;
+    while (x < width) {
+        const uint8_t value = line[x];
+        uint32_t run = 1;
+        while (x + run < width && run < max_run && line[x + run] == value)
+            ++run;
+        if (run > 1 || value >= run_flag)
+            out[used++] = static_cast<uint8_t>(run_flag | run);
+        out[used++] = value;
+        x += run;
+    }
+    return used;
+}
+
+}  // namespace
+
+int PCX_IMAGE::read_header(FILE* file) {
+    if (file == nullptr)
+        return fail(8);
+    uint8_t raw[PCX_HEADER::file_size];
+    if (std::fread(raw, 1, sizeof raw, file) != sizeof raw)
+        return fail(2);
+    PCX_HEADER& h = header;
+    h.manufacturer = raw[0];
+    h.version = raw[1];
+    h.encoding = raw[2];
+    h.bits_per_pixel = raw[3];
+    h.min_x = static_cast<int16_t>(get_le16(raw + 4));
+    h.min_y = static_cast<int16_t>(get_le16(raw + 6));
+    h.max_x = add_to_extent(static_cast<int16_t>(get_le16(raw + 8)), 1);
+    h.max_y = add_to_extent(static_cast<int16_t>(get_le16(raw + 10)), 1);
+    h.horizontal_dpi = static_cast<int16_t>(get_le16(raw + 12));
+    h.vertical_dpi = static_cast<int16_t>(get_le16(raw + 14));
+    std::memcpy(h.ega_palette, raw + 16, sizeof h.ega_palette);
+    h.reserved = raw[64];
+    h.planes = raw[65];
+    h.bytes_per_line = get_le16(raw + 66);
+    h.palette_info = static_cast<int16_t>(get_le16(raw + 68));
+    h.horizontal_screen = static_cast<int16_t>(get_le16(raw + 70));
+    h.vertical_screen = static_cast<int16_t>(get_le16(raw + 72));
+    std::memcpy(h.filler, raw + 74, sizeof h.filler);
+    return 1;
+}
+
+// The extents are converted in the bytes written, so the header in memory
+// keeps the width and height whatever happens to the write.
+int PCX_IMAGE::write_header(FILE* file) {
+    uint8_t raw[PCX_HEADER::file_size] = {};
+    const PCX_HEADER& h = header;
+    raw[0] = h.manufacturer;
+    raw[1] = h.version;
+    raw[2] = h.encoding;
+    raw[3] = h.bits_per_pixel;
+    put_le16(raw + 4, static_cast<uint16_t>(h.min_x));
+    put_le16(raw + 6, static_cast<uint16_t>(h.min_y));
+    put_le16(raw + 8, static_cast<uint16_t>(add_to_extent(h.max_x, -1)));
+    put_le16(raw + 10, static_cast<uint16_t>(add_to_extent(h.max_y, -1)));
+    put_le16(raw + 12, static_cast<uint16_t>(h.horizontal_dpi));
+    put_le16(raw + 14, static_cast<uint16_t>(h.vertical_dpi));
+    std::memcpy(raw + 16, h.ega_palette, sizeof h.ega_palette);
+    raw[64] = h.reserved;
+    raw[65] = h.planes;
+    put_le16(raw + 66, h.bytes_per_line);
+    put_le16(raw + 68, static_cast<uint16_t>(h.palette_info));
+    put_le16(raw + 70, static_cast<uint16_t>(h.horizontal_screen));
+    put_le16(raw + 72, static_cast<uint16_t>(h.vertical_screen));
+    std::memcpy(raw + 74, h.filler, sizeof h.filler);
+    if (file == nullptr)
+        return fail(8);
+    if (std::fwrite(raw, 1, sizeof raw, file) != sizeof raw)
+        return fail(3);
+    return 1;
+}
+
+void PCX_IMAGE::destroy() {
+    owned_pixels.reset();
+    pixels = nullptr;
+    header.set_defaults();
+}
+
+int PCX_IMAGE::load(const char* file_name) {
+    file_ptr file(openfile(file_name, "rb", 0));
+    if (!file)
+        return 0;
+    destroy();
+    if (!read_header(file.get()))
+        return 0;
+
+    // A width or height the header cannot describe (the stored maximum was
+    // 32767 or more, or negative) would end up as a zero or negative size in
+    // a texture, so such a file is refused before anything is allocated.
+    const int width = header.max_x;
+    const int height = header.max_y;
+    if (width < min_dimension || width > max_dimension || height < min_dimension ||
+        height > max_dimension)
+        return fail(9);
+
+    // One spare byte behind the pixels, as the buffer has always had.
+    const uint32_t pixel_count = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
+    owned_pixels = create_bytes(pixel_count + 1);
+    pixels = owned_pixels.get();
+    const uint32_t line_length = std::max<uint32_t>(header.bytes_per_line, width);
+    decode_pixels(file.get(), owned_pixels.get(), width, height, line_length);
+
+    // The palette is always the file's last 768 bytes, marker or not.
+    if (std::fseek(file.get(), -static_cast<long>(palette_size), SEEK_END) != 0 ||
+        std::fread(palette, 1, palette_size, file.get()) != palette_size)
+        return fail(2);
+    return 1;
+}
+
+int PCX_IMAGE::save(const char* file_name) {
+    // Without pixels or with a size the header cannot hold there is nothing
+    // sound to write; refuse before the file is created or emptied.
+    const int width = header.max_x;
+    const int height = header.max_y;
+    if (file_name == nullptr || pixels == nullptr || width < min_dimension ||
+        height < min_dimension)
+        return fail(8);
+
+    file_ptr file(openfile(file_name, "wb", 0));
+    if (!file)
+        return 0;
+
+    // The header describes the data as it is written here: 8 bits, one plane,
+    // run-length encoded lines of exactly `width` bytes from origin 0, 0.
+    header.min_x = 0;
+    header.min_y = 0;
+    header.encoding = 1;
+    header.bits_per_pixel = 8;
+    header.planes = 1;
+    header.bytes_per_line = static_cast<uint16_t>(width);
+    if (!write_header(file.get()))
+        return 0;
+
+    owned_ptr<uint8_t> line_buffer = create_bytes(2 * static_cast<uint32_t>(width));
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* line = pixels + static_cast<size_t>(y) * width;
+        const size_t used = encode_line(line, width, line_buffer.get());
+        if (std::fwrite(line_buffer.get(), 1, used, file.get()) != used)
+            return fail(3);
+    }
+
+    uint8_t tail[1 + palette_size];
+    tail[0] = palette_marker;
+    std::memcpy(tail + 1, palette, palette_size);
+    if (std::fwrite(tail, 1, sizeof tail, file.get()) != sizeof tail)
+        return fail(3);
+    // A full disk often shows only when the buffered rest reaches the file.
+    if (std::fclose(file.release()) != 0)
+        return fail(3);
+    return 1;
+}
+
+int PCX_IMAGE::save_raw(const char* file_name, int16_t width, int16_t height,
+                        const uint8_t* pixels_lent, const uint8_t* palette_lent) {
+    // A negative size is as unusable as a zero one.
+    if (file_name == nullptr || pixels_lent == nullptr || palette_lent == nullptr ||
+        width < min_dimension || height < min_dimension)
+        return fail(8);
+    destroy();
+    header.max_x = width;
+    header.max_y = height;
+    header.bytes_per_line = static_cast<uint16_t>(width);
+    pixels = pixels_lent;
+    std::memcpy(palette, palette_lent, palette_size);
+    const int result = save(file_name);
+    pixels = nullptr;  // the caller's buffer: never released here
+    destroy();
+    return result;
+}

@@ -1,0 +1,195 @@
+// Replacing a file on Windows: the new content goes to a temporary file in
+// the target's directory, is flushed to the disk, and then takes the
+// target's place in one rename, so the target is either wholly old or wholly
+// new.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600  // GetFinalPathNameByHandleW
+#endif
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/PLATFORM.h"
+
+namespace platform {
+
+namespace {
+
+// Attributes that the replacement inherits. Read-only is not among them:
+// such a target is refused before anything is written.
+constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Paths are held in the ANSI code page, as the C library's fopen takes them;
+// the wide forms reach the system unchanged.
+std::wstring widen(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+// The narrow form of a path the system gave; false when the code page
+// cannot hold it without loss.
+bool narrow(const std::wstring& wide, std::string& text) {
+    if (wide.empty()) return false;
+    BOOL lossy = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, &lossy);
+    if (length <= 0 || lossy) return false;
+    text.assign(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length,
+                        nullptr, nullptr);
+    return true;
+}
+
+// A symbolic link is followed, so the file it points to is replaced and the
+// link stays. Anything else is taken as it stands.
+std::string link_target(const std::string& path) {
+    const std::wstring wide = widen(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return path;
+    }
+    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= buffer.size()) {
+        buffer.resize(length + 1);
+        length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    CloseHandle(file);
+    if (length == 0 || length >= buffer.size()) return path;
+    std::wstring final_path(buffer.data(), length);
+    // The system answers in its long form: \\?\C:\dir\file or \\?\UNC\server\share\file.
+    if (final_path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        final_path = L"\\\\" + final_path.substr(8);
+    } else if (final_path.compare(0, 4, L"\\\\?\\") == 0) {
+        final_path = final_path.substr(4);
+    }
+    std::string resolved;
+    return narrow(final_path, resolved) ? resolved : path;
+}
+
+// Up to and including the last separator, or the drive of "c:name"; empty
+// for a bare name in the current directory.
+std::string directory_of(const std::string& path) {
+    const size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+void remove_temporary(const std::string& temp_path) {
+    if (temp_path.empty()) return;
+    const std::wstring wide = widen(temp_path);
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(wide.c_str());
+}
+
+void clear(replacement& r) {
+    r.stream = nullptr;
+    r.temp_path.clear();
+    r.final_path.clear();
+}
+
+}  // namespace
+
+bool begin_replace(const char* target, replacement& r) {
+    clear(r);
+    if (target == nullptr || target[0] == '\0') {
+        errno = EINVAL;
+        return false;
+    }
+    const std::string final_path = link_target(target);
+    const DWORD attributes = GetFileAttributesW(widen(final_path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        // A directory cannot be replaced, and a read-only file is one that
+        // its owner has asked not to have changed.
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            errno = EISDIR;
+            return false;
+        }
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            errno = EACCES;
+            return false;
+        }
+    }
+
+    const std::string directory = directory_of(final_path);
+    const unsigned long process = GetCurrentProcessId();
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "~ostrel-%lx-%u.tmp", process, attempt);
+        const std::string temp_path = directory + name;
+        const int descriptor =
+            _wopen(widen(temp_path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                   _S_IREAD | _S_IWRITE);
+        if (descriptor < 0) {
+            if (errno == EEXIST) continue;
+            return false;
+        }
+        FILE* stream = _fdopen(descriptor, "wb");
+        if (stream == nullptr) {
+            const int saved = errno;
+            _close(descriptor);
+            remove_temporary(temp_path);
+            errno = saved;
+            return false;
+        }
+        r.stream = stream;
+        r.temp_path = temp_path;
+        r.final_path = final_path;
+        return true;
+    }
+    return false;  // errno is still EEXIST from the last attempt
+}
+
+bool commit_replace(replacement& r) {
+    bool ok = r.stream != nullptr && !r.temp_path.empty() && !r.final_path.empty();
+    if (r.stream != nullptr) {
+        // Flush to the disk before the rename, so that after a crash the
+        // name leads to complete content, old or new.
+        if (std::fflush(r.stream) != 0 || std::ferror(r.stream) || _commit(_fileno(r.stream)) != 0) {
+            ok = false;
+        }
+        if (std::fclose(r.stream) != 0) ok = false;
+        r.stream = nullptr;
+    }
+    const std::wstring temp = widen(r.temp_path);
+    const std::wstring target = widen(r.final_path);
+    if (ok) {
+        const DWORD attributes = GetFileAttributesW(target.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kept_attributes) != 0) {
+            SetFileAttributesW(temp.c_str(), attributes & kept_attributes);
+        }
+        ok = MoveFileExW(temp.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        if (!ok) errno = EACCES;
+    }
+    if (!ok) remove_temporary(r.temp_path);
+    clear(r);
+    return ok;
+}
+
+void abort_replace(replacement& r) {
+    if (r.stream != nullptr) std::fclose(r.stream);
+    remove_temporary(r.temp_path);
+    clear(r);
+}
+
+}  // namespace platform

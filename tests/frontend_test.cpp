@@ -1,0 +1,222 @@
+// The front end's parts that return: the option grammar, the settings
+// checks that pass, path joining and the reading of the directories. What
+// ends the process (help screen, fatal exits) is tested end to end.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "frontend/OSTREL.h"
+#include "lib/GENERR.h"
+#include "lib/GENSTRIN.h"
+#include "support/fixture.h"
+
+namespace {
+
+class FrontEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_run_settings();
+        unsetenv("OSTREL_PATH");
+        err_code = 0;
+    }
+    void TearDown() override {
+        reset_run_settings();
+        unsetenv("OSTREL_PATH");
+    }
+
+    static int parse(std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        return parse_options(static_cast<int>(args.size()), argv.data());
+    }
+};
+
+struct grammar_case {
+    std::vector<std::string> args;
+    int32_t to_pcx;
+    int32_t index;
+    std::string texture;
+    std::string pcx;
+    std::string palette;
+};
+
+TEST_F(FrontEnd, OptionGrammar) {
+    const std::vector<grammar_case> cases = {
+        {{"TEXBSI.001"}, 1, -1, "TEXBSI.001", "", "redguard.col"},
+        // The last direction wins, in any letter case.
+        {{"/2TEX", "/2PCX"}, 1, -1, "", "", "redguard.col"},
+        {{"/2pcx", "/2bsi"}, 0, -1, "", "", "redguard.col"},
+        {{"/2PCX", "/2tex"}, 0, -1, "", "", "redguard.col"},
+        // Image index: leading decimal number, 0 without digits, sign kept,
+        // held within 32 bits; "/i:" alone is ignored.
+        {{"/I:3"}, 1, 3, "", "", "redguard.col"},
+        {{"/i:12abc"}, 1, 12, "", "", "redguard.col"},
+        {{"/i:abc"}, 1, 0, "", "", "redguard.col"},
+        {{"/i:-4"}, 1, -4, "", "", "redguard.col"},
+        {{"/i:99999999999999"}, 1, INT32_MAX, "", "", "redguard.col"},
+        {{"/i:-99999999999999"}, 1, INT32_MIN, "", "", "redguard.col"},
+        {{"/i:"}, 1, -1, "", "", "redguard.col"},
+        {{"/i:5", "/i:7"}, 1, 7, "", "", "redguard.col"},
+        // Palette: the text behind "P:", with or without a directory.
+        {{"/p:my.col"}, 1, -1, "", "", "my.col"},
+        {{"/P:d:\\pal\\my.col"}, 1, -1, "", "", "d:\\pal\\my.col"},
+        {{"/p:/usr/share/pal/my.col"}, 1, -1, "", "", "/usr/share/pal/my.col"},
+        {{"/p:"}, 1, -1, "", "", "redguard.col"},
+        // Bare names: "texbsi." first, then ".pcx"; others ignored.
+        {{"TEXBSI.001.PCX"}, 1, -1, "TEXBSI.001.PCX", "", "redguard.col"},
+        {{"out.PCX", "texbsi.002"}, 1, -1, "texbsi.002", "out.PCX", "redguard.col"},
+        {{"a.pcx", "b.pcx"}, 1, -1, "", "b.pcx", "redguard.col"},
+        {{"pic.txt", "-2PCX", "-i:3"}, 1, -1, "", "", "redguard.col"},
+        {{"d:\\game\\TEXBSI.001"}, 1, -1, "d:\\game\\TEXBSI.001", "", "redguard.col"},
+        // A '/' argument with a second '/' is an absolute path; with only
+        // one it stays an option, and an unknown option is ignored.
+        {{"/tmp/x/TEXBSI.001", "/tmp/out/tex.pcx"},
+         1,
+         -1,
+         "/tmp/x/TEXBSI.001",
+         "/tmp/out/tex.pcx",
+         "redguard.col"},
+        {{"/TEXBSI.001", "/foo", "/2PCXX"}, 1, -1, "", "", "redguard.col"},
+        {{"/2TEX/"}, 1, -1, "", "", "redguard.col"},
+    };
+    for (const grammar_case& c : cases) {
+        reset_run_settings();
+        std::string label;
+        for (const std::string& a : c.args)
+            label += "[" + a + "]";
+        SCOPED_TRACE(label);
+        EXPECT_EQ(parse(c.args), 1);
+        EXPECT_EQ(convert_to_pcx, c.to_pcx);
+        EXPECT_EQ(image_index, c.index);
+        EXPECT_EQ(std::string(texture_file), c.texture);
+        EXPECT_EQ(std::string(pcx_file), c.pcx);
+        EXPECT_EQ(std::string(palette_file), c.palette);
+    }
+}
+
+TEST_F(FrontEnd, LongArgumentsAreCut) {
+    const std::string texture = std::string(600, 'd') + "/TEXBSI.001";
+    const std::string palette = std::string(700, 'p');
+    EXPECT_EQ(parse({texture, "/p:" + palette}), 1);
+    EXPECT_EQ(std::string(texture_file), texture.substr(0, name_limit));
+    EXPECT_EQ(std::string(palette_file), palette.substr(0, name_limit));
+}
+
+TEST_F(FrontEnd, EmptyArgumentListIsRefused) {
+    EXPECT_EQ(parse_options(0, nullptr), 0);
+    EXPECT_EQ(err_code, 8u);
+}
+
+TEST_F(FrontEnd, HelpEndsWithStatusOne) {
+    for (const char* arg : {"/?", "/help", "/HELP", "/xhelpx", "-help", "--Help", "pic?.pcx",
+                            "/tmp/pic?/TEXBSI.001"}) {
+        SCOPED_TRACE(arg);
+        EXPECT_EXIT(
+            {
+                std::freopen("/dev/null", "w", stdout);  // the screen is checked end to end
+                parse({"TEXBSI.001", arg});
+            },
+            ::testing::ExitedWithCode(1), "");
+    }
+}
+
+TEST_F(FrontEnd, CheckOptionsPassesCompleteSettings) {
+    bounded_copy(texture_file, "TEXBSI.001", name_limit);
+    EXPECT_EQ(check_options(), 1);  // export: no further checks
+    image_index = -7;
+    EXPECT_EQ(check_options(), 1);
+
+    convert_to_pcx = 0;
+    bounded_copy(pcx_file, "new.pcx", name_limit);
+    image_index = 1;
+    EXPECT_EQ(check_options(), 1);
+}
+
+struct join_case {
+    std::string directory;
+    std::string name;
+    std::string expected;
+};
+
+TEST_F(FrontEnd, JoinPath) {
+    const std::string long_dir = std::string(600, 'a') + "/";
+    const std::string long_name = std::string(600, 'b');
+    const std::vector<join_case> cases = {
+        {"game/", "TEXBSI.001", "game/TEXBSI.001"},
+        {"", "TEXBSI.001", "TEXBSI.001"},
+        {"game/", "d:\\game\\TEXBSI.001", "d:\\game\\TEXBSI.001"},
+        {"game/", "sub/TEXBSI.001", "sub/TEXBSI.001"},
+        {"game/", "a:b", "a:b"},
+        {"/abs/dir/", "my.col", "/abs/dir/my.col"},
+        {long_dir, long_name, long_dir.substr(0, 512) + long_name.substr(0, 512)},
+        {"game/", long_dir + "x", (long_dir + "x").substr(0, 512)},
+    };
+    for (const join_case& c : cases) {
+        SCOPED_TRACE(c.directory.substr(0, 20) + " + " + c.name.substr(0, 20));
+        char out[full_path_limit + 1];
+        EXPECT_EQ(std::string(join_path(out, c.directory.c_str(), c.name.c_str())), c.expected);
+    }
+}
+
+struct paths_case {
+    const char* environment;  // nullptr: not set
+    std::string config;       // ini text; empty: no file
+    std::string redguard;
+    std::string pcx;
+};
+
+TEST_F(FrontEnd, ReadPaths) {
+    fixture::temp_dir dir;
+    const std::string ini = dir.file("ostrel.ini");
+    const std::string long_env(600, 'e');
+    const std::vector<paths_case> cases = {
+        {nullptr, "", "", ""},
+        {"/games/redguard", "", "/games/redguard/", ""},
+        {"/games/redguard/", "", "/games/redguard/", ""},
+        {"c:\\redguard\\", "", "c:\\redguard\\", ""},
+        {"", "", "", ""},
+        {long_env.c_str(), "", long_env.substr(0, 511) + "/", ""},
+        // The file's key overrides the variable; pcx_path comes only from it.
+        {"/games/redguard", "redguard_path = /elsewhere\npcx_path=out\n", "/elsewhere/", "out/"},
+        {"/games/redguard", "pcx_path = /pcx/\n", "/games/redguard/", "/pcx/"},
+        {nullptr, "# nothing here\r\nREDGUARD_PATH = \"/with blanks/\"\r\n", "/with blanks/", ""},
+    };
+    for (const paths_case& c : cases) {
+        SCOPED_TRACE(std::string(c.environment ? c.environment : "(unset)").substr(0, 30) + " | " +
+                     c.config);
+        reset_run_settings();
+        if (c.environment != nullptr) {
+            setenv("OSTREL_PATH", c.environment, 1);
+        } else {
+            unsetenv("OSTREL_PATH");
+        }
+        std::remove(ini.c_str());
+        if (!c.config.empty()) {
+            fixture::write_file(ini, fixture::bytes(c.config.begin(), c.config.end()));
+        }
+        EXPECT_EQ(read_paths(ini.c_str()), 1);
+        EXPECT_EQ(std::string(redguard_path), c.redguard);
+        EXPECT_EQ(std::string(pcx_path), c.pcx);
+    }
+}
+
+TEST_F(FrontEnd, ReadPathsWithoutConfigName) {
+    setenv("OSTREL_PATH", "/games", 1);
+    err_code = 0;
+    EXPECT_EQ(read_paths(nullptr), 0);
+    EXPECT_EQ(err_code, 8u);
+    EXPECT_EQ(std::string(redguard_path), "/games/");
+}
+
+TEST_F(FrontEnd, ExportWithoutPath) {
+    EXPECT_EQ(export_pcx(nullptr), 0);
+    EXPECT_EQ(err_code, 8u);
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// PCX files against other programs: what we write must decode the same in
+// widely used readers, and real files from other writers must decode as
+// those readers decode them (or fail cleanly, for the hostile ones).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "lib/GENERR.h"
+#include "pcx/PCX.h"
+#include "support/fixture.h"
+
+namespace {
+
+using fixture::bytes;
+namespace fs = std::filesystem;
+
+// Debian's interpreter, which has Pillow; the one first in PATH may not.
+constexpr const char* python = "/usr/bin/python3";
+
+bool have_pillow() {
+    static const bool found =
+        access(python, X_OK) == 0 &&
+        std::system((std::string(python) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0;
+    return found;
+}
+
+bool have_program(const char* name) {
+    return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Decodes each PCX file with Pillow into out_dir/<n>.raw: width and height
+// (16-bit little-endian), the 768 palette bytes, then the pixel indices.
+// "open" lets Pillow read the file its own way; "lines" runs Pillow's PCX
+// decoder over the data as scan lines of bytes-per-line bytes and crops them
+// to the width, for files whose layout Pillow's opener refuses.
+constexpr const char* decode_script = R"(
+import sys
+from PIL import Image
+mode, out_dir = sys.argv[1], sys.argv[2]
+for n, src in enumerate(sys.argv[3:]):
+    d = open(src, 'rb').read()
+    if mode == 'open':
+        im = Image.open(src)
+        im.load()
+        pal = bytes(im.getpalette()[:768])
+    else:
+        w = (d[8] | d[9] << 8) + 1
+        h = (d[10] | d[11] << 8) + 1
+        bpl = d[66] | d[67] << 8
+        im = Image.frombytes('P', (bpl, h), d[128:], 'pcx', 'P', bpl).crop((0, 0, w, h))
+        pal = d[-768:]
+    w, h = im.size
+    with open('%s/%d.raw' % (out_dir, n), 'wb') as f:
+        f.write(bytes([w & 255, w >> 8, h & 255, h >> 8]) + pal + im.tobytes())
+)";
+
+struct decoded {
+    int width = 0, height = 0;
+    bytes palette, pixels;
+};
+
+std::vector<decoded> pillow_decode(const fixture::temp_dir& dir, const std::string& mode,
+                                   const std::vector<std::string>& files) {
+    const std::string script = dir.file("decode.py");
+    fixture::write_file(script, bytes(decode_script, decode_script + std::strlen(decode_script)));
+    std::string command = std::string(python) + " " + script + " " + mode + " " + dir.path();
+    for (const std::string& f : files)
+        command += " '" + f + "'";
+    EXPECT_EQ(0, std::system(command.c_str())) << command;
+    std::vector<decoded> out;
+    for (size_t n = 0; n < files.size(); ++n) {
+        const bytes raw = fixture::read_file(dir.file(std::to_string(n) + ".raw"));
+        decoded d;
+        if (raw.size() >= 4 + 768) {
+            d.width = raw[0] | raw[1] << 8;
+            d.height = raw[2] | raw[3] << 8;
+            d.palette.assign(raw.begin() + 4, raw.begin() + 4 + 768);
+            d.pixels.assign(raw.begin() + 4 + 768, raw.end());
+        }
+        out.push_back(d);
+    }
+    return out;
+}
+
+// A picture with every kind of run: long runs across the 63 limit, lone
+// bytes above 0xC0, runs that would continue into the next line, and an odd
+// width.
+bytes test_picture(int width, int height) {
+    bytes px(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            px[static_cast<size_t>(y) * width + x] =
+                x < 70 ? static_cast<uint8_t>(0xC7) : static_cast<uint8_t>(x * 7 + y * 13);
+    return px;
+}
+
+class InteropTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        palette = fixture::palette(77);
+        pixels = test_picture(width, height);
+        path = dir.file("ostrel.pcx");
+        ASSERT_EQ(1, image.save_raw(path.c_str(), width, height, pixels.data(), palette.data()));
+    }
+
+    static constexpr int width = 101, height = 7;
+    fixture::temp_dir dir;
+    std::string path;
+    bytes palette, pixels;
+    PCX_IMAGE image;
+};
+
+TEST_F(InteropTest, PillowReadsOurFileAsWritten) {
+    if (!have_pillow())
+        GTEST_SKIP() << "NOTICE: /usr/bin/python3 with Pillow not found";
+    const std::vector<decoded> got = pillow_decode(dir, "open", {path});
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(width, got[0].width);
+    EXPECT_EQ(height, got[0].height);
+    EXPECT_EQ(palette, got[0].palette);
+    EXPECT_EQ(pixels, got[0].pixels);
+}
+
+TEST_F(InteropTest, NetpbmReadsOurFileAsWritten) {
+    if (!have_program("pcxtoppm"))
+        GTEST_SKIP() << "NOTICE: netpbm's pcxtoppm not found";
+    const std::string ppm = dir.file("out.ppm");
+    ASSERT_EQ(0, std::system(("pcxtoppm '" + path + "' > '" + ppm + "' 2>/dev/null").c_str()));
+    const bytes file = fixture::read_file(ppm);
+    const std::string head =
+        "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    ASSERT_GE(file.size(), head.size());
+    ASSERT_EQ(head, std::string(file.begin(), file.begin() + head.size()));
+    bytes expected;
+    for (uint8_t index : pixels)
+        expected.insert(expected.end(), palette.begin() + 3 * index,
+                        palette.begin() + 3 * index + 3);
+    EXPECT_EQ(expected, bytes(file.begin() + head.size(), file.end()));
+}
+
+// --- Real files from other writers --------------------------------------------
+
+struct corpus_file {
+    std::string path;
+    bool in_scope;  // 8 bits, one plane, lines at least as long as the width, VGA palette
+};
+
+std::vector<corpus_file> corpus(const std::string& shared) {
+    std::vector<corpus_file> files;
+    for (const char* sub : {"/corpus/pcx", "/corpus/pcx/malformed"}) {
+        for (const auto& entry : fs::directory_iterator(shared + sub)) {
+            if (!entry.is_regular_file())
+                continue;
+            const std::string name = entry.path().string();
+            const bytes d = fixture::read_file(name);
+            const bool in_scope = std::string(sub) == "/corpus/pcx" && name.size() > 4 &&
+                                  name.substr(name.size() - 4) == ".pcx" && d.size() > 128 + 769 &&
+                                  d[3] == 8 && d[65] == 1 &&
+                                  (d[66] | d[67] << 8) >= (d[8] | d[9] << 8) + 1 &&
+                                  d[d.size() - 769] == 12;
+            files.push_back({name, in_scope});
+        }
+    }
+    std::sort(files.begin(), files.end(),
+              [](const corpus_file& a, const corpus_file& b) { return a.path < b.path; });
+    return files;
+}
+
+TEST(CorpusTest, EveryFileLoadsOrFailsCleanly) {
+    const std::string shared = fixture::shared_dir();
+    if (shared.empty())
+        GTEST_SKIP() << "NOTICE: ../shared/corpus not found";
+    int loaded = 0;
+    for (const corpus_file& f : corpus(shared)) {
+        PCX_IMAGE image;
+        err_code = 0;
+        const int result = image.load(f.path.c_str());
+        if (result == 1) {
+            ++loaded;
+            EXPECT_GE(image.width(), 1) << f.path;
+            EXPECT_GE(image.height(), 1) << f.path;
+            EXPECT_NE(nullptr, image.pixels) << f.path;
+            const bytes d = fixture::read_file(f.path);
+            EXPECT_EQ(bytes(d.end() - 768, d.end()), bytes(image.palette, image.palette + 768))
+                << f.path;
+        } else {
+            EXPECT_TRUE(err_code == 2 || err_code == 9) << f.path << ": code " << err_code;
+        }
+        if (f.in_scope) {
+            EXPECT_EQ(1, result) << f.path;
+        }
+    }
+    EXPECT_GT(loaded, 10);
+}
+
+TEST(CorpusTest, EightBitFilesDecodeAsPillowDecodesThem) {
+    const std::string shared = fixture::shared_dir();
+    if (shared.empty())
+        GTEST_SKIP() << "NOTICE: ../shared/corpus not found";
+    if (!have_pillow())
+        GTEST_SKIP() << "NOTICE: /usr/bin/python3 with Pillow not found";
+    std::vector<std::string> files;
+    for (const corpus_file& f : corpus(shared))
+        if (f.in_scope)
+            files.push_back(f.path);
+    ASSERT_GE(files.size(), 10u);  // padding by bytes, runs over the padding, filler...
+
+    fixture::temp_dir dir;
+    const std::vector<decoded> reference = pillow_decode(dir, "lines", files);
+    ASSERT_EQ(files.size(), reference.size());
+    for (size_t n = 0; n < files.size(); ++n) {
+        PCX_IMAGE image;
+        ASSERT_EQ(1, image.load(files[n].c_str())) << files[n];
+        const size_t count = static_cast<size_t>(image.width()) * image.height();
+        EXPECT_EQ(reference[n].width, image.width()) << files[n];
+        EXPECT_EQ(reference[n].height, image.height()) << files[n];
+        EXPECT_EQ(reference[n].palette, bytes(image.palette, image.palette + 768)) << files[n];
+        EXPECT_TRUE(reference[n].pixels == bytes(image.pixels, image.pixels + count))
+            << files[n] << ": pixels differ";
+    }
+}
+
+}  // namespace

@@ -1,0 +1,531 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the Windows build: ostrel.exe run under Wine.
+
+    e2e_windows.py --ostrel build-win/ostrel.exe --runner tools/wine-run.sh
+                   [--runner-arg ARG ...] [--host-ostrel build/ostrel] [TestClass ...]
+
+Each test runs the real program in a fresh directory, with keys from a pipe,
+and checks what a user of the Windows build sees: console text, exit
+status, the files written and their bytes, the log. Fixtures are built here
+byte by byte. With --host-ostrel the same runs are made with the POSIX build
+and the files both builds write must be identical.
+
+Exit status 77 means "skipped" (CTest's SKIP_RETURN_CODE): the program, the
+runner or the POSIX build for the comparison is missing.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SKIPPED = 77
+CONFIG = argparse.Namespace(ostrel=None, runner=[], host_ostrel=None, samples=None)
+
+# --- Fixtures: texture files, palettes and PCX files as bytes --------------------
+
+
+def bitmap_header(width, height):
+    return struct.pack("<13h", 7, -2, width, height, 4, 5, 6, 0, 65, 9, 10, 256, 12)
+
+
+def ifhd():
+    return bytes([1, 0]) + bytes((i * 3) & 0xFF for i in range(2, 44))
+
+
+def colour_map(seed=0):
+    return bytes((i * 7 + seed) & 0xFF for i in range(768))
+
+
+def palette(seed=0):
+    return bytes((255 - i * 3 + seed) & 0xFF for i in range(768))
+
+
+def pixels(width, height, seed=0):
+    return bytes(((x // 3) + y * 5 + seed) & 0xFF for y in range(height) for x in range(width))
+
+
+class Image:
+    """One image of a texture file: a name, a size field and sub-records."""
+
+    def __init__(self, name, width, height, with_cmap=False, with_ifhd=True, seed=0):
+        self.name = name
+        self.records = [(b"BHDR", bitmap_header(width, height))]
+        if with_ifhd:
+            self.records.append((b"IFHD", ifhd()))
+        if with_cmap:
+            self.records.append((b"CMAP", colour_map(seed)))
+        self.records.append((b"DATA", pixels(width, height, seed)))
+        self.records.append((b"END ", b""))
+        self.size = width * height + 100
+        self.width, self.height = width, height
+
+    def record(self, tag):
+        return next((content for t, content in self.records if t == tag), None)
+
+    def put_picture(self, width, height, data):
+        """What an import does to the image: new DATA, size and BHDR size."""
+        old = len(self.record(b"DATA"))
+        self.records = [(t, data if t == b"DATA" else c) for t, c in self.records]
+        self.records = [(t, bitmap_header(width, height) if t == b"BHDR" else c)
+                        for t, c in self.records]
+        self.size = (self.size + len(data) - old) & 0xFFFFFFFF
+        self.width, self.height = width, height
+
+    def encode(self):
+        out = self.name.encode("ascii").ljust(9, b"\0")[:9] + struct.pack("<I", self.size)
+        for tag, content in self.records:
+            out += tag + struct.pack(">I", len(content)) + content
+        return out
+
+
+def texture_file(images, terminated=True):
+    return b"".join(img.encode() for img in images) + (bytes(9) if terminated else b"")
+
+
+def pcx_file(width, height, data, palette768):
+    """A PCX file exactly as the program writes one."""
+    out = bytearray([10, 5, 1, 8]) + struct.pack("<6H", 0, 0, width - 1, height - 1, 150, 150)
+    out += bytes(48) + bytes([0, 1]) + struct.pack("<4H", width, 1, 1024, 768) + bytes(54)
+    for y in range(height):
+        line = data[y * width:(y + 1) * width]
+        x = 0
+        while x < width:
+            run = 1
+            while x + run < width and run < 63 and line[x + run] == line[x]:
+                run += 1
+            if run > 1 or line[x] >= 0xC0:
+                out.append(0xC0 + run)
+            out.append(line[x])
+            x += run
+    return bytes(out) + b"\x0c" + palette768
+
+
+def exported_pcx(image, palette768):
+    own = image.record(b"CMAP")
+    return pcx_file(image.width, image.height, image.record(b"DATA"),
+                    own if own is not None else palette768)
+
+
+def three_images():
+    return [Image("SKY01", 8, 4, with_cmap=True, seed=3),
+            Image("WALL", 5, 3, with_ifhd=False, seed=9),
+            Image("ODD", 3, 7, seed=40)]
+
+
+# --- Running the program ----------------------------------------------------------
+
+
+class Run:
+    def __init__(self, completed):
+        self.status = completed.returncode
+        self.raw = completed.stdout
+        self.err = completed.stderr
+        # Console text as a user reads it; the raw bytes keep the CR LF pairs
+        # that the C library's text mode writes.
+        self.out = completed.stdout.decode("latin-1").replace("\r\n", "\n")
+
+    def __repr__(self):
+        return "status %d, stdout %r, stderr %r" % (self.status, self.raw, self.err)
+
+
+def run_program(command, args, cwd, keys=b"", env=None):
+    environment = {k: v for k, v in os.environ.items() if k != "OSTREL_PATH"}
+    environment.update(env or {})
+    completed = subprocess.run(command + args, cwd=cwd, input=keys, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=environment, timeout=120)
+    return Run(completed)
+
+
+def ostrel(args, cwd, keys=b"", env=None):
+    return run_program(CONFIG.runner + [CONFIG.ostrel], args, cwd, keys, env)
+
+
+def host_ostrel(args, cwd, keys=b"", env=None):
+    return run_program([CONFIG.host_ostrel], args, cwd, keys, env)
+
+
+def drive_path(unix_path):
+    """The path under Wine's drive Z:, which maps the root of the host."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class Case(unittest.TestCase):
+    maxDiff = None
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="ostrel-win-")
+
+    def tearDown(self):
+        for root, dirs, files in os.walk(self.dir):
+            for name in dirs + files:
+                os.chmod(os.path.join(root, name), 0o755)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def files(self, *parts):
+        return sorted(os.listdir(self.path(*parts)))
+
+    def assertFatal(self, run, message, error_message="Failed to open file!"):
+        """The fatal report closes the output; the error line is that of the
+        most recent failure, if any."""
+        self.assertEqual(run.status, 0, run)
+        report = "   Error Message: %s\n" % error_message if error_message else ""
+        report += "   %s\n" % message
+        self.assertRegex(run.out, r"(^|\n)\nOstrel 0\.1a - 2 Dec 1998, [^\n]*\n" +
+                         re.escape(report) + "$")
+
+
+BANNER = re.compile(r"^\nOstrel 0\.1a - 2 Dec 1998, [^\n]*\n")
+HELP_BODY = (
+    "     Export Redguard texture files to PCX files and vice-versa.\n\n"
+    "   OSTREL [options] [TEXBSI.###] [file.PCX]\n"
+    "      /? ......... View this help screen.\n"
+    "      /2PCX ...... Saves texture files as PCX.\n"
+    "      /2BSI\n"
+    "      /2TEX ...... Saves a PCX as a texture file.\n"
+    "      /p:file .... Specify another palette file (PAL/COL).\n"
+    "      /i:# ....... Convert or replace this image in file (1=first image)\n\n"
+    "The texture file must have the format 'TEXBSI.###' and any given PCX file\n"
+    "must end with '.PCX'.  A texture file and an image index must be specified\n"
+    "if converting from a PCX file.  PCX files will be automatically overwritten.\n"
+    "See the manual file OSTREL.TXT for more detailed information.\n")
+
+
+# --- The tests --------------------------------------------------------------------
+
+
+class HelpAndStatus(Case):
+    def test_help_screen_ends_with_status_1(self):
+        for args in ([], ["/?"], ["-help"], ["/xhelpx"], ["pic?.pcx"]):
+            with self.subTest(args=args):
+                run = ostrel(args, self.dir)
+                self.assertEqual(run.status, 1, run)
+                self.assertRegex(run.out, BANNER)
+                self.assertEqual(BANNER.sub("", run.out), HELP_BODY)
+                # The console is written in text mode: every line end is CR LF.
+                self.assertNotIn(b"\n", run.raw.replace(b"\r\n", b""))
+                self.assertEqual(run.err, b"")
+
+
+class FatalErrors(Case):
+    def setUp(self):
+        super().setUp()
+        self.images = three_images()
+        write(self.path("TEXBSI.001"), texture_file(self.images))
+        write(self.path("redguard.col"), palette())
+        write(self.path("new.pcx"), pcx_file(4, 2, pixels(4, 2, 7), palette(1)))
+
+    def test_each_fatal_message_ends_with_status_0(self):
+        # No "ostrel.ini" here: the report names that failed open unless a
+        # later failure was recorded.
+        opening = "Failed to open file!"
+        cases = [
+            ("no texture file", ["/2TEX", "new.pcx"], opening, "Error: No texture file specified!"),
+            ("import without PCX", ["/2TEX", "/i:1", "TEXBSI.001"], opening,
+             "Error: No PCX file specified!"),
+            ("no index", ["/2TEX", "TEXBSI.001", "new.pcx"], opening,
+             "Error: Invalid image index -1 specified!"),
+            ("index 0", ["/2TEX", "/i:abc", "TEXBSI.001", "new.pcx"], opening,
+             "Error: Invalid image index 0 specified!"),
+            ("palette", ["/p:missing.col", "TEXBSI.001"], opening,
+             "Error loading palette file 'missing.col'!"),
+            ("texture not loaded", ["/2TEX", "/i:1", "TEXBSI.002", "new.pcx"], opening,
+             "Error loading texture file 'TEXBSI.002'!"),
+            ("PCX not loaded", ["/2TEX", "/i:1", "TEXBSI.001", "gone.pcx"], opening,
+             "Error loading PCX file 'gone.pcx'!"),
+            ("index beyond the images", ["/2TEX", "/i:5", "TEXBSI.001", "new.pcx"],
+             "General array index overflow detected!", "Error replacing image 5 in texture!"),
+            ("export cannot open", ["TEXBSI.002"], opening,
+             "Error: Could not open image file 'TEXBSI.002'!"),
+            # Reading the images clears the code of the failed open.
+            ("export index too high", ["/i:7", "TEXBSI.001"], None,
+             "Specified image index 7 is too high, not enough images in file (3)!"),
+        ]
+        before = read(self.path("TEXBSI.001"))
+        for name, args, error_message, message in cases:
+            with self.subTest(name):
+                self.assertFatal(ostrel(args, self.dir), message, error_message)
+        self.assertEqual(read(self.path("TEXBSI.001")), before)
+
+    def test_export_of_a_file_without_terminator(self):
+        write(self.path("TEXBSI.001"), texture_file(self.images, terminated=False))
+        run = ostrel(["TEXBSI.001"], self.dir, b"nnn")
+        self.assertFatal(run, "Error exporting file 'TEXBSI.001' to PCX!",
+                         "Could not read from file!")
+        self.assertEqual(run.out.count("Save Image as PCX (Y/N)?"), 3)
+
+    def test_failed_save_leaves_the_texture_file_as_it_was(self):
+        # A read-only file is one its owner asked not to have changed.
+        before = read(self.path("TEXBSI.001"))
+        os.chmod(self.path("TEXBSI.001"), 0o444)
+        run = ostrel(["/2TEX", "/i:2", "TEXBSI.001", "new.pcx"], self.dir)
+        self.assertFatal(run, "Error saving texture file 'TEXBSI.001'!")
+        self.assertEqual(read(self.path("TEXBSI.001")), before)
+        self.assertEqual(self.files(), ["TEXBSI.001", "new.pcx", "ostrel.log", "redguard.col"])
+
+
+class Import(Case):
+    def check_import(self, args, texture, pcx, cwd_files):
+        images = three_images()
+        write(texture, texture_file(images))
+        picture = pixels(6, 5, 77)
+        write(pcx, pcx_file(6, 5, picture, palette(5)))
+        for name, data in cwd_files.items():
+            write(self.path(name), data)
+        run = ostrel(args, self.dir)
+        self.assertEqual(run.status, 1, run)
+        images[1].put_picture(6, 5, picture)
+        self.assertEqual(read(texture), texture_file(images))
+        return run
+
+    def test_import_is_byte_exact(self):
+        run = self.check_import(["/2TEX", "/i:2", "TEXBSI.001", "new.pcx"],
+                                self.path("TEXBSI.001"), self.path("new.pcx"),
+                                {"redguard.col": palette()})
+        # The success line has no line break at its end.
+        self.assertEqual(run.raw, b"   Successfully saved texture file 'TEXBSI.001'...")
+        self.assertEqual(self.files(),
+                         ["TEXBSI.001", "new.pcx", "ostrel.log", "redguard.col"])
+
+    def test_backslash_directories_for_texture_pcx_and_palette(self):
+        run = self.check_import(
+            ["/2BSI", "/I:2", "/p:pal\\my.col", "game\\TEXBSI.001", "art\\new.pcx"],
+            self.path("game", "TEXBSI.001"), self.path("art", "new.pcx"),
+            {os.path.join("pal", "my.col"): palette()})
+        self.assertEqual(run.out, "   Successfully saved texture file 'game\\TEXBSI.001'...")
+        self.assertEqual(self.files("game"), ["TEXBSI.001"])
+
+    def test_drive_letter_paths(self):
+        texture = self.path("game", "TEXBSI.001")
+        self.check_import(
+            ["/2TEX", "/i:2", "/p:" + drive_path(self.path("my.col")), drive_path(texture),
+             drive_path(self.path("art", "new.pcx"))],
+            texture, self.path("art", "new.pcx"), {"my.col": palette()})
+
+
+class Export(Case):
+    def setUp(self):
+        super().setUp()
+        self.images = three_images()
+        write(self.path("TEXBSI.001"), texture_file(self.images))
+        write(self.path("redguard.col"), palette())
+
+    def test_keys_from_a_pipe_name_and_write_the_images(self):
+        # 'x', CR and LF are ignored; Y saves, N skips.
+        run = ostrel(["TEXBSI.001"], self.dir, b"x\r\nYny")
+        self.assertEqual(run.status, 1, run)
+        self.assertEqual(run.out,
+                         "\nImage sky01 (8x4) -> sky01.pcx\n        Save Image as PCX (Y/N)?\n"
+                         "\nImage wall (5x3) -> wall.pcx\n        Save Image as PCX (Y/N)?\n"
+                         "\nImage odd (3x7) -> odd.pcx\n        Save Image as PCX (Y/N)?\n")
+        self.assertEqual(read(self.path("sky01.pcx")), exported_pcx(self.images[0], palette()))
+        self.assertEqual(read(self.path("odd.pcx")), exported_pcx(self.images[2], palette()))
+        self.assertFalse(os.path.exists(self.path("wall.pcx")))
+
+    def test_numbered_names_in_a_backslash_directory(self):
+        os.mkdir(self.path("out"))
+        run = ostrel(["TEXBSI.001", "out\\tex.pcx"], self.dir, b"yyy")
+        self.assertEqual(run.status, 1, run)
+        # Numbered names leave the image names as they stand.
+        self.assertIn("\nImage WALL (5x3) -> out\\tex01.pcx\n", run.out)
+        self.assertEqual(self.files("out"), ["tex00.pcx", "tex01.pcx", "tex02.pcx"])
+        for number, image in enumerate(self.images):
+            self.assertEqual(read(self.path("out", "tex%02d.pcx" % number)),
+                             exported_pcx(image, palette()))
+
+    def test_esc_and_end_of_input_stop_the_walk(self):
+        for keys in (b"y\x1b", b"y"):
+            with self.subTest(keys=keys):
+                run = ostrel(["TEXBSI.001"], self.dir, keys)
+                self.assertEqual(run.status, 1, run)
+                self.assertEqual(run.out.count("(Y/N)?"), 2)
+                self.assertTrue(os.path.exists(self.path("sky01.pcx")))
+                self.assertFalse(os.path.exists(self.path("wall.pcx")))
+                os.remove(self.path("sky01.pcx"))
+
+    def test_one_image_chosen_by_index(self):
+        run = ostrel(["/i:3", "TEXBSI.001", "pic.pcx"], self.dir, b"y")
+        self.assertEqual(run.status, 1, run)
+        self.assertEqual(run.out,
+                         "\nImage ODD (3x7) -> pic02.pcx\n        Save Image as PCX (Y/N)?\n")
+        self.assertEqual(read(self.path("pic02.pcx")), exported_pcx(self.images[2], palette()))
+
+
+class LogAndConfiguration(Case):
+    MODULES = [("GENUTIL", "1.0"), ("FILEUTIL", "0.8"), ("GENERR", "0.2a"),
+               ("GENMEM", "0.2a"), ("GENSTRIN", "0.3b")]
+
+    def check_log(self):
+        log = read(self.path("ostrel.log"))
+        self.assertNotIn(b"\n", log.replace(b"\r\n", b""), "every line ends in CR LF")
+        lines = log.decode("latin-1").split("\r\n")
+        self.assertEqual(lines[-1], "")
+        self.assertRegex(lines[0],
+                         r"^\d\d:\d\d:\d\d - Opened Log File ostrel\.log on \d\d/\d\d/\d\d$")
+        self.assertEqual(lines[1], "5 Modules currently in use.")
+        listing = lines[2:22]
+        for number, (name, version) in enumerate(self.MODULES):
+            self.assertEqual(listing[number * 4], "     %d) Program: %s" % (number + 1, name))
+            self.assertEqual(listing[number * 4 + 1], "         Version: " + version)
+        stamped = [line[11:] for line in lines[22:-1]]
+        self.assertEqual(stamped[:2], ["Heap is OK", "Used/Free/Total Memory: 0/0/0 bytes"])
+        self.assertEqual(stamped[-3:], ["Heap is OK", "Used/Free/Total Memory: 0/0/0 bytes",
+                                        "Closing log file..."])
+        return stamped
+
+    def test_log_of_a_run_and_of_a_fatal_error(self):
+        write(self.path("redguard.col"), palette())
+        write(self.path("TEXBSI.001"), texture_file(three_images()))
+        ostrel(["TEXBSI.001"], self.dir, b"nnn")
+        stamped = self.check_log()
+        self.assertEqual([s for s in stamped if s.startswith("Attempting")],
+                         ["Attempting to open file 'ostrel.ini' in mode 'rt'",
+                          "Attempting to open file 'redguard.col' in mode 'rb'",
+                          "Attempting to open file 'TEXBSI.001' in mode 'rb'"])
+        self.assertEqual(ostrel(["TEXBSI.009"], self.dir).status, 0)
+        self.check_log()
+
+    def test_configuration_with_cr_lf_line_ends_and_backslash_directories(self):
+        images = three_images()
+        write(self.path("game", "TEXBSI.001"), texture_file(images))
+        write(self.path("game", "redguard.col"), palette(2))
+        os.mkdir(self.path("out"))
+        write(self.path("ostrel.ini"),
+              b"# Where the game lives\r\nredguard_path = game\r\npcx_path = \"out\"\r\n")
+        run = ostrel(["/i:1", "TEXBSI.001"], self.dir, b"y")
+        self.assertEqual(run.status, 1, run)
+        self.assertIn("\nImage sky01 (8x4) -> out\\sky01.pcx\n", run.out)
+        self.assertEqual(read(self.path("out", "sky01.pcx")), exported_pcx(images[0], palette(2)))
+        # Every line of the file was understood: the reader logs the others
+        # with leading blanks.
+        self.assertEqual([s for s in self.check_log() if s.startswith(" ")], [])
+
+    def test_environment_variable_with_and_without_trailing_backslash(self):
+        images = three_images()
+        write(self.path("game", "TEXBSI.001"), texture_file(images))
+        write(self.path("game", "redguard.col"), palette(4))
+        for value in ("game", "game\\", drive_path(self.path("game"))):
+            with self.subTest(value=value):
+                run = ostrel(["/i:2", "TEXBSI.001"], self.dir, b"y", {"OSTREL_PATH": value})
+                self.assertEqual(run.status, 1, run)
+                self.assertEqual(read(self.path("wall.pcx")), exported_pcx(images[1], palette(4)))
+                os.remove(self.path("wall.pcx"))
+
+
+class LinuxParity(Case):
+    """The two builds write the same bytes from the same input."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not CONFIG.host_ostrel:
+            raise unittest.SkipTest("no POSIX build of ostrel given (--host-ostrel)")
+
+    def both(self, tag, setup, args, keys=b""):
+        """Runs both builds on copies of the same files; the Windows directory."""
+        results = []
+        for name, program in (("windows", ostrel), ("linux", host_ostrel)):
+            directory = self.path(tag + "-" + name)
+            os.mkdir(directory)
+            setup(directory)
+            run = program(args, directory, keys)
+            self.assertEqual(run.status, 1, run)
+            os.remove(os.path.join(directory, "ostrel.log"))  # time stamps differ
+            results.append((run, directory))
+        (windows, windows_dir), (linux, linux_dir) = results
+        self.assertEqual(windows.out, linux.out)
+        self.assertEqual(sorted(os.listdir(windows_dir)), sorted(os.listdir(linux_dir)))
+        for name in os.listdir(windows_dir):
+            self.assertEqual(read(os.path.join(windows_dir, name)),
+                             read(os.path.join(linux_dir, name)), name)
+        return windows_dir
+
+    def test_export_and_import_write_identical_files(self):
+        images = three_images() + [Image("BIG", 200, 3, seed=200)]
+
+        def textures(directory):
+            write(os.path.join(directory, "TEXBSI.001"), texture_file(images))
+            write(os.path.join(directory, "redguard.col"), palette(6))
+            write(os.path.join(directory, "new.pcx"),
+                  pcx_file(9, 4, bytes([0xC7] * 20 + list(range(16))), palette(8)))
+
+        directory = self.both("export", textures, ["TEXBSI.001"], b"yyyy")
+        self.assertEqual(read(os.path.join(directory, "big.pcx")),
+                         exported_pcx(images[3], palette(6)))
+        directory = self.both("import", textures, ["/2TEX", "/i:4", "TEXBSI.001", "new.pcx"])
+        images[3].put_picture(9, 4, bytes([0xC7] * 20 + list(range(16))))
+        self.assertEqual(read(os.path.join(directory, "TEXBSI.001")), texture_file(images))
+
+    def test_bundled_sample(self):
+        if not CONFIG.samples or not os.path.exists(os.path.join(CONFIG.samples, "TEXBSI.001")):
+            self.skipTest("no bundled sample")
+
+        def sample(directory):
+            for name in ("TEXBSI.001", "redguard.col"):
+                shutil.copy(os.path.join(CONFIG.samples, name), directory)
+
+        directory = self.both("export", sample, ["TEXBSI.001", "sample.pcx"], b"y" * 100)
+        exported = sorted(n for n in os.listdir(directory) if n.endswith(".pcx"))
+        self.assertGreater(len(exported), 1)
+
+        def edited(d):
+            sample(d)
+            shutil.copy(os.path.join(directory, exported[-1]), os.path.join(d, "edit.pcx"))
+
+        self.both("import", edited, ["/2TEX", "/i:1", "TEXBSI.001", "edit.pcx"])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--ostrel", required=True, help="ostrel.exe of the Windows build")
+    parser.add_argument("--runner", required=True, help="program that runs a Windows program")
+    parser.add_argument("--runner-arg", action="append", default=[], help="argument for it")
+    parser.add_argument("--host-ostrel", help="ostrel of the POSIX build, for the comparison")
+    parser.add_argument("--samples", help="directory of the bundled sample")
+    parser.add_argument("tests", nargs="*", help="test classes or methods to run")
+    options = parser.parse_args()
+
+    if not os.path.exists(options.ostrel):
+        print("NOTICE: %s not found; Windows end-to-end tests skipped" % options.ostrel)
+        return SKIPPED
+    if shutil.which(options.runner) is None and not os.access(options.runner, os.X_OK):
+        print("NOTICE: %s not found; Windows end-to-end tests skipped" % options.runner)
+        return SKIPPED
+    CONFIG.ostrel = os.path.abspath(options.ostrel)
+    CONFIG.runner = [options.runner] + options.runner_arg
+    if options.host_ostrel and os.path.exists(options.host_ostrel):
+        CONFIG.host_ostrel = os.path.abspath(options.host_ostrel)
+    elif options.tests == ["LinuxParity"]:
+        print("NOTICE: no POSIX build of ostrel given; the comparison of the builds is skipped")
+        return SKIPPED
+    CONFIG.samples = options.samples
+
+    loader = unittest.TestLoader()
+    module = sys.modules[__name__]
+    suite = (loader.loadTestsFromNames(options.tests, module) if options.tests
+             else loader.loadTestsFromModule(module))
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,293 @@
+// The images of a whole texture file, the image-level queries, replacing a
+// picture, export to PCX, and the module's start-up hook.
+#include <cstring>
+#include <memory>
+#include <new>
+#include <typeinfo>
+
+#include "lib/FILEUTIL.h"
+#include "lib/GENERR.h"
+#include "lib/GENUTIL.h"
+#include "texture/VUVEREDE.h"
+
+// Built before the hook below runs (same file, earlier definition).
+PCX_IMAGE texture_pcx;
+
+namespace {
+
+constexpr int tag_size = 4;
+
+// Largest side a bitmap header can hold (a signed 16-bit word).
+constexpr int32_t max_side = 32767;
+
+struct file_closer {
+    void operator()(FILE* file) const noexcept { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+void add_module_codes() {
+    err_table.add_error(ERR_BHDR_SIZE, "Invalid BHDR sub-record size received!");
+    err_table.add_error(ERR_IFHD_SIZE, "Invalid IFHD sub-record size received!");
+    err_table.add_error(ERR_CMAP_SIZE, "Invalid CMAP sub-record size received!");
+    err_table.add_error(ERR_PALETTE_FORMAT, "Unknown palette format!");
+    err_table.add_error(ERR_ZERO_SIZE_IMAGE, "Invalid image (zero size)!");
+    err_table.add_error(ERR_NO_RECORD, "No matching image record found!");
+}
+
+INIT_TYPE vuverede_init(add_module_codes);
+
+// Tags are bytes from the file: no locale decides what their case is.
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Four tag bytes against a tag of up to four characters (a shorter one
+// matches NULs), ASCII letter case ignored.
+bool same_tag_nocase(const char* record_tag, const char* wanted) {
+    char padded[tag_size] = {};
+    const size_t length = std::strlen(wanted);
+    if (length > tag_size)
+        return false;
+    std::memcpy(padded, wanted, length);
+    for (int i = 0; i < tag_size; ++i) {
+        if (ascii_lower(record_tag[i]) != ascii_lower(padded[i]))
+            return false;
+    }
+    return true;
+}
+
+bool same_tag(const TEX_RECORD& record, const char* wanted) {
+    return std::memcmp(record.tag, wanted, tag_size) == 0;
+}
+
+// A record found by its tag may still be unusable: a length of 0 leaves it
+// without content, and the case-blind lookup can find a "bhdr" whose content
+// is raw bytes. Such content is never touched. Replacing a picture and the
+// size queries then fail with 1006 (no usable record), the export with 1005
+// (the image cannot be exported). These give a record's content as the class
+// its tag promises, or null.
+const TEX_BHDR* header_of(const TEX_RECORD& record) {
+    return dynamic_cast<const TEX_BHDR*>(record.content.get());
+}
+TEX_BHDR* header_of(TEX_RECORD& record) {
+    return dynamic_cast<TEX_BHDR*>(record.content.get());
+}
+
+const TEX_CMAP* colour_map_of(const TEX_RECORD& record) {
+    return dynamic_cast<const TEX_CMAP*>(record.content.get());
+}
+
+// Raw bytes only: a TEX_BHDR is a TEX_CONTENT too, but its `data` is unused.
+TEX_CONTENT* raw_content_of(const TEX_RECORD& record) {
+    TEX_CONTENT* content = record.content.get();
+    return content != nullptr && typeid(*content) == typeid(TEX_CONTENT) ? content : nullptr;
+}
+
+}  // namespace
+
+// --- TEX_IMAGE: queries, picture, export ----------------------------------------
+
+int32_t TEX_IMAGE::find_record(const char* tag) {
+    if (tag != nullptr)
+        for (int32_t i = 0; i < record_count && i < max_records; ++i)
+            if (same_tag_nocase(records[i].tag, tag))
+                return i;
+    err_code = ERR_NO_RECORD;
+    return -1;
+}
+
+// The first exact "BHDR"; none at all is a quiet -1 (the terminator is asked
+// this). One without content has no width to give: -1 with code 1006.
+int32_t TEX_IMAGE::get_width() {
+    for (int32_t i = 0; i < record_count && i < max_records; ++i) {
+        if (!same_tag(records[i], "BHDR"))
+            continue;
+        const TEX_BHDR* header = header_of(records[i]);
+        if (header == nullptr) {
+            err_code = ERR_NO_RECORD;
+            return -1;
+        }
+        return header->width;
+    }
+    return -1;
+}
+
+// The record the case-blind lookup finds; one without a bitmap header's
+// content (length 0, or a tag like "bhdr" read as raw bytes) gives code 1006.
+int32_t TEX_IMAGE::get_height() {
+    const int32_t index = find_record("BHDR");
+    if (index < 0)
+        return -1;
+    const TEX_BHDR* header = header_of(records[index]);
+    if (header == nullptr) {
+        err_code = ERR_NO_RECORD;
+        return -1;
+    }
+    return header->height;
+}
+
+// Replaces the first "DATA" content (case-blind) with a copy of the pixels
+// and sets the size and the first "BHDR" to match. Every check comes before
+// the first change, so a refused picture leaves the image exactly as it was.
+int TEX_IMAGE::put_picture(int32_t width, int32_t height, const uint8_t* pixels) {
+    if (pixels == nullptr)
+        return fail(8);
+    const int32_t data_index = find_record("DATA");
+    if (data_index < 0)
+        return 0;
+    const int32_t header_index = find_record("BHDR");
+    if (header_index < 0)
+        return 0;
+
+    // Found by name but not usable: a "DATA" without bytes or a bitmap header
+    // of another class or without content. Nothing is touched then.
+    TEX_RECORD& data_record = records[data_index];
+    TEX_CONTENT* data = raw_content_of(data_record);
+    TEX_BHDR* header = header_of(records[header_index]);
+    if (data == nullptr || header == nullptr)
+        return fail(ERR_NO_RECORD);
+
+    // The header stores each side in a signed 16-bit word.
+    if (width < 1 || height < 1 || width > max_side || height > max_side)
+        return fail(9);
+
+    const uint32_t n = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
+    owned_ptr<uint8_t> copy = create_bytes(n + 1);  // the spare byte stays 0, never written
+    std::memcpy(copy.get(), pixels, n);
+    data->data = std::move(copy);
+    data->data_size = n;
+
+    // The size field moves by the change of the DATA length; done in 32-bit
+    // unsigned arithmetic, it wraps as the stored field does.
+    size = static_cast<int32_t>(static_cast<uint32_t>(size) + n - data_record.length);
+    data_record.length = n;
+    header->width = static_cast<int16_t>(width);
+    header->height = static_cast<int16_t>(height);
+    return 1;
+}
+
+// Later records win over earlier ones, so an image's own colour map beats
+// the palette given. A matching record without usable content, or a picture
+// its DATA cannot fill, makes the image unfit for export (code 1005).
+int TEX_IMAGE::save_pcx(const char* path, const uint8_t* palette) {
+    if (size == 0 || record_count == 0)
+        return fail(ERR_ZERO_SIZE_IMAGE);
+
+    int32_t width = 0;
+    int32_t height = 0;
+    const TEX_CONTENT* data = nullptr;
+    for (int32_t i = 0; i < record_count && i < max_records; ++i) {
+        const TEX_RECORD& record = records[i];
+        if (same_tag(record, "BHDR")) {
+            const TEX_BHDR* header = header_of(record);
+            if (header == nullptr)
+                return fail(ERR_ZERO_SIZE_IMAGE);
+            width = header->width;
+            height = header->height;
+        } else if (same_tag(record, "CMAP")) {
+            const TEX_CMAP* colour_map = colour_map_of(record);
+            if (colour_map == nullptr)
+                return fail(ERR_ZERO_SIZE_IMAGE);
+            palette = colour_map->colors;
+        } else if (same_tag(record, "DATA")) {
+            data = raw_content_of(record);
+            if (data == nullptr)
+                return fail(ERR_ZERO_SIZE_IMAGE);
+        }
+    }
+
+    // The export reads width x height bytes: never more than DATA holds.
+    if (width < 1 || height < 1 || data == nullptr || !data->data ||
+        data->data_size < static_cast<uint32_t>(width) * static_cast<uint32_t>(height))
+        return fail(ERR_ZERO_SIZE_IMAGE);
+
+    const int result = texture_pcx.save_raw(
+        path, static_cast<int16_t>(width), static_cast<int16_t>(height), data->data.get(), palette);
+    texture_pcx.destroy();
+    return result;
+}
+
+// --- TEX_IMAGE_LIST -------------------------------------------------------------
+
+int TEX_IMAGE_LIST::load(const char* path) {
+    file_ptr file(openfile(path, "rb", 0));
+    if (!file)
+        return 0;  // the list keeps what it held
+    free();
+    for (;;) {
+        if (image_count >= max_images) {
+            write_log("VUVEREDE - load(): Maximum number of images reached (%d)!", max_images);
+            return fail(7);
+        }
+        TEX_IMAGE* image = new (std::nothrow) TEX_IMAGE;
+        if (image == nullptr)
+            err_table.fatal_error(4, "VUVEREDE - load(): Failed to allocate %u bytes!",
+                                  static_cast<unsigned>(sizeof(TEX_IMAGE)));
+        images[image_count++].reset(image);
+        // A failed image stays in the list so that free() releases it.
+        if (!image->read(file.get()))
+            return 0;
+        if (image->is_terminator())
+            return 1;
+    }
+}
+
+// The file is written beside the original and only renamed over it once
+// every byte is on disk, so a full disk, an I/O error or a crash halfway can
+// never leave the user's texture file cut short.
+int TEX_IMAGE_LIST::save(const char* path) {
+    platform::replacement replacement;
+    if (!open_replacement(path, replacement))
+        return 0;
+    for (int32_t i = 0; i < image_count; ++i) {
+        if (!images[i] || !images[i]->write(replacement.stream)) {
+            const uint32_t code = images[i] ? err_code : 8;
+            finish_replacement(replacement, false);
+            return fail(code);
+        }
+    }
+    return finish_replacement(replacement, true) ? 1 : 0;
+}
+
+void TEX_IMAGE_LIST::free() {
+    for (int32_t i = 0; i < image_count && i < max_images; ++i) {
+        if (images[i])
+            images[i]->free();
+        images[i].reset();
+    }
+    image_count = 0;
+}
+
+int TEX_IMAGE_LIST::dump() {
+    write_log("Num Images = %d", image_count);
+    for (int32_t i = 0; i < image_count && i < max_images; ++i)
+        if (images[i])
+            images[i]->dump();
+    return 1;
+}
+
+int TEX_IMAGE_LIST::put_picture(int32_t index, int32_t width, int32_t height,
+                                const uint8_t* pixels) {
+    // The terminator, the last entry, can never receive a picture.
+    if (index < 0 || index >= image_count - 1 || !images[index])
+        return fail(5);
+    if (pixels == nullptr)
+        return fail(8);
+    return images[index]->put_picture(width, height, pixels);
+}
+
+int32_t TEX_IMAGE_LIST::get_width(int32_t index) {
+    if (index < 0 || index >= image_count || !images[index]) {
+        err_code = 5;
+        return -1;
+    }
+    return images[index]->get_width();
+}
+
+int32_t TEX_IMAGE_LIST::get_height(int32_t index) {
+    if (index < 0 || index >= image_count || !images[index]) {
+        err_code = 5;
+        return -1;
+    }
+    return images[index]->get_height();
+}

@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""Makes the bundled sample: a small texture file and a palette file.
+
+    make_sample.py [output-directory]      (default: samples/ of this repository)
+
+The pictures are drawn here from simple formulas, so the sample is ours to
+ship. It shows what the tool meets in real files: images with and without a
+colour map of their own ("CMAP"), with and without an "IFHD" block, and an
+odd width. Only the Python standard library is used, and the output is the
+same on every run: the committed files can be checked against it.
+"""
+
+import os
+import struct
+import sys
+
+
+def bitmap_header(width, height):
+    # 13 little-endian words; width and height are words 2 and 3. The other
+    # words are carried by the tool unchanged; these are plausible values.
+    words = [0, 0, width, height, 0, 0, 0, 0, 65, 0, 0, 256, 0]
+    return struct.pack("<13h", *words)
+
+
+def ifhd_block():
+    return struct.pack("<H", 1) + bytes(42)
+
+
+def sub_record(tag, content):
+    assert len(tag) == 4
+    return tag + struct.pack(">I", len(content)) + content
+
+
+def image(name, width, height, pixels, colour_map=None, with_ifhd=True):
+    assert len(pixels) == width * height and len(name) <= 9
+    records = [sub_record(b"BHDR", bitmap_header(width, height))]
+    if with_ifhd:
+        records.append(sub_record(b"IFHD", ifhd_block()))
+    if colour_map is not None:
+        records.append(sub_record(b"CMAP", colour_map))
+    records.append(sub_record(b"DATA", pixels))
+    records.append(sub_record(b"END ", b""))
+    body = b"".join(records)
+    return name.ljust(9, b"\0") + struct.pack("<i", len(body)) + body
+
+
+def ramp_palette(ramps):
+    """256 colours: 16 ramps of 16 shades from dark to light."""
+    out = bytearray()
+    for red, green, blue in ramps:
+        for shade in range(16):
+            out += bytes(min(255, c * (shade + 1) // 16) for c in (red, green, blue))
+    return bytes(out)
+
+
+GAME_RAMPS = [
+    (255, 255, 255), (200, 60, 40), (180, 120, 60), (120, 90, 50),
+    (90, 160, 60), (60, 110, 40), (70, 120, 220), (140, 190, 255),
+    (230, 200, 90), (160, 160, 170), (110, 100, 95), (200, 150, 120),
+    (150, 60, 160), (60, 170, 170), (255, 140, 30), (250, 240, 220),
+]
+
+SKY_RAMPS = [(40 + 10 * i, 90 + 10 * i, 200 + 3 * i) for i in range(16)]
+
+
+def sky(width, height):
+    # Sky-blue bands getting lighter towards the horizon, with two clouds.
+    out = bytearray()
+    for y in range(height):
+        for x in range(width):
+            shade = 4 + y * 10 // height
+            cloud = ((x - 18) ** 2) // 4 + (y - 8) ** 2 < 30 or ((x - 46) ** 2) // 6 + (y - 12) ** 2 < 20
+            out.append(15 * 16 + 15 if cloud else (y * 16 // height) * 16 + shade)
+    return bytes(out)
+
+
+def wall(width, height):
+    # Bricks of 8 x 4 with a mortar line, every other row offset by half.
+    out = bytearray()
+    for y in range(height):
+        for x in range(width):
+            offset = 4 if (y // 4) % 2 else 0
+            mortar = y % 4 == 3 or (x + offset) % 8 == 7
+            out.append(9 * 16 + 10 if mortar else 1 * 16 + 6 + (x * 7 + y * 3) % 5)
+    return bytes(out)
+
+
+def diamond(width, height):
+    out = bytearray()
+    cx, cy = width // 2, height // 2
+    for y in range(height):
+        for x in range(width):
+            inside = abs(x - cx) * height + abs(y - cy) * width <= width * height // 2
+            out.append(8 * 16 + 12 if inside else 12 * 16 + 3)
+    return bytes(out)
+
+
+def planks(width, height):
+    out = bytearray()
+    for y in range(height):
+        for x in range(width):
+            edge = x % 8 == 0 or y in (5, height - 6)
+            out.append(3 * 16 + 2 if edge else 2 * 16 + 8 + (y * 5 + x) % 4)
+    return bytes(out)
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "samples")
+    os.makedirs(target, exist_ok=True)
+
+    odd_colours = ramp_palette(list(reversed(GAME_RAMPS)))
+    texture = b"".join([
+        image(b"SKY01", 64, 32, sky(64, 32), colour_map=ramp_palette(SKY_RAMPS)),
+        image(b"WALL", 32, 32, wall(32, 32)),
+        image(b"ODD", 13, 9, diamond(13, 9), colour_map=odd_colours, with_ifhd=False),
+        image(b"DOOR", 24, 40, planks(24, 40)),
+    ]) + bytes(9)  # the terminator: a name whose first byte is 0
+
+    with open(os.path.join(target, "TEXBSI.001"), "wb") as f:
+        f.write(texture)
+    with open(os.path.join(target, "redguard.col"), "wb") as f:
+        f.write(ramp_palette(GAME_RAMPS))
+
+
+if __name__ == "__main__":
+    main()
