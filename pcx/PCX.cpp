@@ -6,6 +6,8 @@
 
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
+#include "pcx/PCXRLE.h"
+#include "platform/PLATFORM.h"
 
 namespace {
 
@@ -38,108 +40,74 @@ int16_t add_to_extent(int16_t value, int delta) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(value) + delta));
 }
 
-// Buffered input for the run-length decoder: one fread per block instead of
-// one call per byte.
-class byte_source {
-public:
-    explicit byte_source(FILE* file) : file_(file) {}
+// Pixel data is read in blocks of this size (or the whole rest of a smaller
+// file): one fread per block, and little memory beside the picture.
+constexpr size_t read_block = 256 * 1024;
 
-    // The next byte, or -1 once the file has nothing more to give.
-    int next() {
-        if (pos_ == len_ && !refill())
-            return -1;
-        return buffer_[pos_++];
-    }
+// Encoded lines are gathered into one buffer of about this size and written
+// with one fwrite; a line never needs more than twice its width.
+constexpr size_t write_block = 256 * 1024;
 
-private:
-    bool refill() {
-        if (exhausted_)
-            return false;
-        len_ = std::fread(buffer_, 1, sizeof buffer_, file_);
-        pos_ = 0;
-        if (len_ == 0)
-            exhausted_ = true;
-        return len_ != 0;
-    }
-
-    FILE* file_;
-    uint8_t buffer_[32768];
-    size_t pos_ = 0;
-    size_t len_ = 0;
-    bool exhausted_ = false;
-};
-
-// Decodes the pixel data as one stream of lines of `line_length` bytes (the
-// larger of the width and the header's bytes per line) and keeps the first
-// `width` bytes of each line. Padding is thereby dropped as bytes, however a
-// writer grouped it into runs, and a run that goes on past a line end simply
-// continues in the next line. Nothing is stored past the last line; once the
-// file ends, every pixel not yet decoded becomes 255.
-void decode_pixels(FILE* file, uint8_t* pixels, uint32_t width, uint32_t height,
-                   uint32_t line_length) {
-    byte_source source(file);
-    uint32_t row = 0;
-    uint32_t column = 0;  // position within the decoded line, padding included
-    while (row < height) {
-        const int first = source.next();
-        if (first < 0)
+// Decodes the pixel data from the file's current position, in blocks.
+void decode_file(FILE* file, uint8_t* pixels, uint32_t width, uint32_t height,
+                 uint32_t line_length) {
+    pcx_rle::decoder decoder(pixels, width, height, line_length);
+    const int64_t left = platform::bytes_left(file);
+    const size_t size = left >= 0 && static_cast<uint64_t>(left) < read_block
+                            ? static_cast<size_t>(left)
+                            : read_block;
+    owned_ptr<uint8_t> block = create_bytes(static_cast<uint32_t>(size));
+    while (!decoder.complete()) {
+        const size_t got = std::fread(block.get(), 1, size, file);
+        if (got == 0)
             break;
-        uint32_t count = 1;
-        uint8_t value = static_cast<uint8_t>(first);
-        if (first >= run_flag) {
-            const int second = source.next();
-            if (second < 0)
-                break;
-            count = static_cast<uint32_t>(first - run_flag);
-            value = static_cast<uint8_t>(second);
-        }
-        if (count == 1) {  // the common lone pixel, without the general run's bookkeeping
-            if (column < width)
-                pixels[static_cast<size_t>(row) * width + column] = value;
-            if (++column == line_length) {
-                column = 0;
-                ++row;
-            }
-            continue;
-        }
-        while (count > 0 && row < height) {
-            const uint32_t take = std::min(count, line_length - column);
-            if (column < width) {
-                const uint32_t keep = std::min(take, width - column);
-                std::memset(pixels + static_cast<size_t>(row) * width + column, value, keep);
-            }
-            column += take;
-            count -= take;
-            if (column == line_length) {
-                column = 0;
-                ++row;
-            }
-        }
+        decoder.feed(block.get(), got);
     }
-    if (row < height) {
-        const size_t done = static_cast<size_t>(row) * width + std::min(column, width);
-        const size_t total = static_cast<size_t>(width) * height;
-        std::memset(pixels + done, 255, total - done);
-    }
+    decoder.finish();
 }
 
-// One line as runs that never leave the line: a lone byte below 0xC0 stands
-// for itself, anything else is a count unit and the value. `out` must hold
-// 2 * width bytes, the worst case of a line of lone escaped bytes.
-size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
-    size_t used = 0;
-    uint32_t x = 0;
-    while (x < width) {
-        const uint8_t value = line[x];
-        uint32_t run = 1;
-        while (x + run < width && run < max_run && line[x + run] == value)
-            ++run;
-        if (run > 1 || value >= run_flag)
-            out[used++] = static_cast<uint8_t>(run_flag | run);
-        out[used++] = value;
-        x += run;
-    }
-    return used;
+// --- Eight bytes at a time ----------------------------------------------------
+//
+// The fast code looks at eight pixels in one 64-bit word. Byte i of the
+// memory is bits 8i to 8i+7 of the word on every platform, so "the first
+// byte" of a mask is its lowest.
+
+constexpr uint64_t low_bits = 0x0101010101010101ull;   // bit 0 of every byte
+constexpr uint64_t high_bits = 0x8080808080808080ull;  // bit 7 of every byte
+
+uint64_t load_le64(const uint8_t* p) {
+    // Compilers turn this into a single load where the order is native.
+    return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8 |
+           static_cast<uint64_t>(p[2]) << 16 | static_cast<uint64_t>(p[3]) << 24 |
+           static_cast<uint64_t>(p[4]) << 32 | static_cast<uint64_t>(p[5]) << 40 |
+           static_cast<uint64_t>(p[6]) << 48 | static_cast<uint64_t>(p[7]) << 56;
+}
+
+// Bit 7 set in exactly the bytes that are 0. Adding 0x7F to the low seven
+// bits sets bit 7 unless they are all 0, and cannot carry into the next byte.
+uint64_t zero_bytes(uint64_t v) {
+    return ~(((v & ~high_bits) + ~high_bits) | v | ~high_bits);
+}
+
+// Bit 7 set in exactly the bytes that are 0xC0 or above (top two bits set).
+uint64_t run_bytes(uint64_t v) {
+    return v & (v << 1) & high_bits;
+}
+
+// Index of the first byte whose bit 7 is set in `mask`, which holds nothing
+// but such bits and is not 0. Below the lowest set bit (bit 8k + 7) lie the
+// bit 0s of bytes 0 to k; the multiplication sums them into the top byte.
+size_t first_byte(uint64_t mask) {
+    const uint64_t below = (mask & (0 - mask)) - 1;
+    return static_cast<size_t>(((below & low_bits) * low_bits) >> 56) - 1;
+}
+
+// 64 bytes of `value` at `out`: a run of up to 63 in eight plain stores,
+// where the room behind the run is overwritten later anyway.
+void fill64(uint8_t* out, uint8_t value) {
+    const uint64_t word = low_bits * value;
+    for (int i = 0; i < 8; ++i)
+        std::memcpy(out + 8 * i, &word, 8);
 }
 
 }  // namespace
@@ -230,7 +198,7 @@ int PCX_IMAGE::load(const char* file_name) {
     owned_pixels = create_bytes(pixel_count + 1);
     pixels = owned_pixels.get();
     const uint32_t line_length = std::max<uint32_t>(header.bytes_per_line, width);
-    decode_pixels(file.get(), owned_pixels.get(), width, height, line_length);
+    decode_file(file.get(), owned_pixels.get(), width, height, line_length);
 
     // The palette is always the file's last 768 bytes, marker or not.
     if (std::fseek(file.get(), -static_cast<long>(palette_size), SEEK_END) != 0 ||
@@ -263,18 +231,34 @@ int PCX_IMAGE::save(const char* file_name) {
     if (!write_header(file.get()))
         return 0;
 
-    owned_ptr<uint8_t> line_buffer = create_bytes(2 * static_cast<uint32_t>(width));
+    // Many lines are encoded into one buffer and written with one call; the
+    // buffer goes out whenever the next line might not fit (a line takes at
+    // most twice its width). The marker and the palette go with the last lines.
+    const size_t worst_line = 2 * static_cast<size_t>(width);
+    const size_t tail_size = 1 + palette_size;
+    const size_t capacity =
+        std::max(worst_line, std::min(write_block, worst_line * static_cast<size_t>(height))) +
+        tail_size;
+    owned_ptr<uint8_t> buffer = create_bytes(static_cast<uint32_t>(capacity));
+    uint8_t* const start = buffer.get();
+    size_t used = 0;
+    const auto write_out = [&]() {
+        const bool written = std::fwrite(start, 1, used, file.get()) == used;
+        used = 0;
+        return written;
+    };
     for (int y = 0; y < height; ++y) {
-        const uint8_t* line = pixels + static_cast<size_t>(y) * width;
-        const size_t used = encode_line(line, width, line_buffer.get());
-        if (std::fwrite(line_buffer.get(), 1, used, file.get()) != used)
+        if (capacity - used < worst_line && !write_out())
             return fail(3);
+        used += pcx_rle::encode_line(pixels + static_cast<size_t>(y) * width,
+                                     static_cast<uint32_t>(width), start + used);
     }
-
-    uint8_t tail[1 + palette_size];
-    tail[0] = palette_marker;
-    std::memcpy(tail + 1, palette, palette_size);
-    if (std::fwrite(tail, 1, sizeof tail, file.get()) != sizeof tail)
+    if (capacity - used < tail_size && !write_out())
+        return fail(3);
+    start[used++] = palette_marker;
+    std::memcpy(start + used, palette, palette_size);
+    used += palette_size;
+    if (!write_out())
         return fail(3);
     // A full disk often shows only when the buffered rest reaches the file.
     if (std::fclose(file.release()) != 0)
@@ -299,3 +283,241 @@ int PCX_IMAGE::save_raw(const char* file_name, int16_t width, int16_t height,
     destroy();
     return result;
 }
+
+// --- The run-length code ----------------------------------------------------------
+
+namespace pcx_rle {
+
+// Fast path: a stretch of pixels that are each below 0xC0 and differ from
+// their right neighbour is written as it stands, so it is found and copied
+// eight bytes at a time. Wherever that stops (two equal neighbours, or a
+// byte that needs the escape) one unit is made by the plain rules.
+size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
+    uint8_t* o = out;
+    uint32_t x = 0;
+    while (x < width) {
+        // Needs line[x] to line[x + 8] inside the line. `out` has room for
+        // the eight bytes stored: so far at most 2x bytes went out, and
+        // 2x + 8 < 2 * width.
+        while (x + 9 <= width) {
+            const uint64_t here = load_le64(line + x);
+            const uint64_t stop = zero_bytes(here ^ load_le64(line + x + 1)) | run_bytes(here);
+            std::memcpy(o, line + x, 8);
+            if (stop == 0) {
+                x += 8;
+                o += 8;
+                continue;
+            }
+            const size_t plain = first_byte(stop);
+            x += static_cast<uint32_t>(plain);
+            o += plain;
+            break;
+        }
+        if (x >= width)
+            break;
+
+        const uint8_t value = line[x];
+        const uint32_t limit = std::min<uint32_t>(max_run, width - x);
+        uint32_t run = 1;
+        // Long runs (flat colour) are measured eight bytes at a time too.
+        const uint64_t repeated = low_bits * value;
+        while (run + 8 <= limit) {
+            const uint64_t equal = zero_bytes(load_le64(line + x + run) ^ repeated);
+            if (equal != high_bits) {
+                run += static_cast<uint32_t>(first_byte(~equal & high_bits));
+                break;
+            }
+            run += 8;
+        }
+        while (run < limit && line[x + run] == value)
+            ++run;
+        if (run > 1 || value >= run_flag)
+            *o++ = static_cast<uint8_t>(run_flag | run);
+        *o++ = value;
+        x += run;
+    }
+    return static_cast<size_t>(o - out);
+}
+
+// The plain rules: at each position count the equal bytes that follow, up
+// to 63 and not past the line's end; one byte below 0xC0 is itself,
+// anything else a count byte and the value.
+size_t encode_line_reference(const uint8_t* line, uint32_t width, uint8_t* out) {
+    size_t used = 0;
+    uint32_t x = 0;
+    while (x < width) {
+        const uint8_t value = line[x];
+        uint32_t run = 1;
+        while (x + run < width && run < max_run && line[x + run] == value)
+            ++run;
+        if (run > 1 || value >= run_flag)
+            out[used++] = static_cast<uint8_t>(run_flag | run);
+        out[used++] = value;
+        x += run;
+    }
+    return used;
+}
+
+decoder::decoder(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t line_length)
+    : pixels_(pixels), width_(width), height_(height), line_length_(std::max(line_length, width)) {
+    if (width_ == 0 || height_ == 0 || pixels_ == nullptr) {
+        row_ = height_;  // nothing to decode
+        return;
+    }
+    if (line_length_ == width_) {
+        // No padding: the lines follow one another in the stream exactly as
+        // in the picture, so the picture is one span.
+        out_ = pixels_;
+        span_end_ = pixels_ + static_cast<size_t>(width_) * height_;
+    } else {
+        line_ = create_bytes(line_length_);
+        out_ = line_.get();
+        span_end_ = out_ + line_length_;
+    }
+}
+
+size_t decoder::feed(const uint8_t* data, size_t size) {
+    const uint8_t* in = data;
+    const uint8_t* const end = data + size;
+    while (!complete()) {
+        if (out_ == span_end_) {
+            next_span();
+        } else if (run_left_ > 0) {
+            put_run();
+        } else if (in == end) {
+            break;
+        } else if (run_byte_ != 0) {
+            run_left_ = static_cast<uint32_t>(run_byte_ - run_flag);
+            run_value_ = *in++;
+            run_byte_ = 0;
+        } else {
+            decode_span(in, end);
+        }
+    }
+    return static_cast<size_t>(in - data);
+}
+
+void decoder::finish() {
+    if (complete())
+        return;
+    size_t done = static_cast<size_t>(out_ - pixels_);
+    if (line_) {
+        // The part of the line decoded so far; its padding never counts.
+        const uint32_t kept = std::min<uint32_t>(static_cast<uint32_t>(out_ - line_.get()), width_);
+        done = static_cast<size_t>(row_) * width_ + kept;
+        std::memcpy(pixels_ + static_cast<size_t>(row_) * width_, line_.get(), kept);
+    }
+    const size_t total = static_cast<size_t>(width_) * height_;
+    std::memset(pixels_ + done, 255, total - done);
+    row_ = height_;
+}
+
+// Fast path: the bytes below 0xC0 are pixels as they stand, so up to the
+// next run byte they are copied eight at a time; a run is stored with eight
+// word stores where the span has room for 64 bytes. Stops at the end of the
+// span or of the input, or when a run or a unit does not fit them.
+void decoder::decode_span(const uint8_t*& in_ref, const uint8_t* end) {
+    const uint8_t* in = in_ref;
+    uint8_t* out = out_;
+    uint8_t* const stop = span_end_;
+    while (out != stop && in != end) {
+        if (stop - out >= 8 && end - in >= 8) {
+            const uint64_t runs = run_bytes(load_le64(in));
+            std::memcpy(out, in, 8);
+            if (runs == 0) {
+                in += 8;
+                out += 8;
+                continue;
+            }
+            const size_t plain = first_byte(runs);
+            in += plain;
+            out += plain;
+        } else if (*in < run_flag) {
+            *out++ = *in++;
+            continue;
+        }
+
+        // *in is a run byte.
+        if (end - in < 2) {
+            run_byte_ = *in++;
+            break;
+        }
+        const uint32_t count = static_cast<uint32_t>(in[0] - run_flag);
+        const uint8_t value = in[1];
+        in += 2;
+        if (stop - out >= 64) {
+            fill64(out, value);
+            out += count;
+        } else {
+            const uint32_t room = static_cast<uint32_t>(stop - out);
+            const uint32_t now = std::min(count, room);
+            std::memset(out, value, now);
+            out += now;
+            if (now < count) {
+                run_left_ = count - now;
+                run_value_ = value;
+                break;
+            }
+        }
+    }
+    in_ref = in;
+    out_ = out;
+}
+
+// The rest of a run that did not fit the last span.
+void decoder::put_run() {
+    const uint32_t now = std::min(run_left_, static_cast<uint32_t>(span_end_ - out_));
+    std::memset(out_, run_value_, now);
+    out_ += now;
+    run_left_ -= now;
+}
+
+void decoder::next_span() {
+    if (!line_) {
+        row_ = height_;
+        return;
+    }
+    std::memcpy(pixels_ + static_cast<size_t>(row_) * width_, line_.get(), width_);
+    ++row_;
+    out_ = line_.get();
+    span_end_ = out_ + line_length_;
+}
+
+// The plain rules, one byte at a time: decoded lines of `line_length` bytes
+// of which the first `width` are kept; 255 for whatever the data does not
+// reach.
+void decode_reference(const uint8_t* data, size_t size, uint8_t* pixels, uint32_t width,
+                      uint32_t height, uint32_t line_length) {
+    line_length = std::max(line_length, width);
+    size_t pos = 0;
+    uint32_t row = 0;
+    uint32_t column = 0;  // position within the decoded line, padding included
+    while (row < height) {
+        if (pos == size)
+            break;
+        const uint8_t first = data[pos++];
+        uint32_t count = 1;
+        uint8_t value = first;
+        if (first >= run_flag) {
+            if (pos == size)
+                break;
+            count = static_cast<uint32_t>(first - run_flag);
+            value = data[pos++];
+        }
+        for (; count > 0 && row < height; --count) {
+            if (column < width)
+                pixels[static_cast<size_t>(row) * width + column] = value;
+            if (++column == line_length) {
+                column = 0;
+                ++row;
+            }
+        }
+    }
+    if (row < height) {
+        const size_t done = static_cast<size_t>(row) * width + std::min(column, width);
+        const size_t total = static_cast<size_t>(width) * height;
+        std::memset(pixels + done, 255, total - done);
+    }
+}
+
+}  // namespace pcx_rle

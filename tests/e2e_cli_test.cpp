@@ -62,7 +62,16 @@ std::vector<std::string> open_attempts(const std::vector<std::string>& lines) {
 
 TEST(CommandLine, HelpScreen) {
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"/?"}, {"-help"}, {"pic?.pcx"}, {"/xhelpx"}, {"--HELP"}, {"TEXBSI.001", "/?", "/i:x"},
+        {},
+        {"/?"},
+        {"/help"},
+        {"/HELP"},
+        {"/xhelpx"},
+        {"-help"},
+        {"--HELP"},
+        {"pic?.pcx"},
+        {"/tmp/pic?/TEXBSI.001"},
+        {"TEXBSI.001", "/?", "/i:x"},
     };
     for (const auto& args : cases) {
         std::string label;
@@ -211,6 +220,7 @@ TEST(CommandLine, GameDirectory) {
         std::string config;
         std::string palette_path;
     };
+    const std::string long_dir = "/no/" + std::string(600, 'x');
     const std::vector<directory_case> cases = {
         {"none", nullptr, "", "redguard.col"},
         {"variable without separator", "/no/game", "", "/no/game/redguard.col"},
@@ -218,6 +228,8 @@ TEST(CommandLine, GameDirectory) {
         {"configuration overrides", "/no/game", "redguard_path = /no/other\n",
          "/no/other/redguard.col"},
         {"configuration alone", nullptr, "redguard_path=/no/third/\n", "/no/third/redguard.col"},
+        {"variable cut to 511 characters", long_dir.c_str(), "",
+         long_dir.substr(0, 511) + "/redguard.col"},
     };
     for (const directory_case& c : cases) {
         SCOPED_TRACE(c.label);

@@ -31,7 +31,7 @@ if [ -z "$host" ]; then
 fi
 
 echo "== Windows build ($build)"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
     -DOSTREL_WERROR=ON -DOSTREL_HOST_BINARY="$host"
 cmake --build "$build" -j2
 

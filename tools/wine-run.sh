@@ -46,7 +46,12 @@ if [ ! -f "$prefix/system.reg" ]; then
     ) 9>"$prefix.lock"
 fi
 
-# Wine starts helper processes (its server, services) that inherit the
+# On a terminal the program runs in Wine's console as it is, keys and all.
+if [ -t 0 ] || [ -t 1 ]; then
+    exec "$wine" "$@"
+fi
+
+# Otherwise Wine's helper processes (its server, services) would inherit the
 # program's standard streams and keep them open for seconds after the
 # program ends, so whoever reads them to their end (CTest, the end-to-end
 # tests) would wait that long on every run. The program writes to files

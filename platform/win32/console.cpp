@@ -3,11 +3,10 @@
 // read byte by byte, with its end standing for Esc.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
-#include <windows.h>
-
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <csignal>
 #include <cstdio>
@@ -21,14 +20,17 @@ namespace {
 
 constexpr int ctrl_c = 3;
 
-int next_console_code() { return _getch(); }
+int next_console_code() {
+    return _getch();
+}
 
 }  // namespace
 
 namespace win32 {
 
 bool is_console_input(void* handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
     DWORD mode = 0;
     return GetConsoleMode(static_cast<HANDLE>(handle), &mode) != 0;
 }
@@ -59,7 +61,8 @@ int read_key() {
             // _getch puts the console in raw mode for the read, so Ctrl-C
             // arrives as a key instead of interrupting; raise it as the
             // signal the user meant. The console mode is already restored.
-            if (key != ctrl_c) return key;
+            if (key != ctrl_c)
+                return key;
             std::raise(SIGINT);
         }
     }

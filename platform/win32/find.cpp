@@ -34,26 +34,32 @@ void fill_record(const struct __finddata64_t& data, find_record* record) {
 int find_first(const char* pattern, find_record* record) {
     // A new search abandons the open one, as the C library's handle would
     // otherwise be lost.
-    if (search != no_search) find_close();
-    if (pattern == nullptr || record == nullptr || pattern[0] == '\0') return -1;
+    if (search != no_search)
+        find_close();
+    if (pattern == nullptr || record == nullptr || pattern[0] == '\0')
+        return -1;
     struct __finddata64_t data;
     const intptr_t handle = _findfirst64(pattern, &data);
-    if (handle == no_search) return -1;
+    if (handle == no_search)
+        return -1;
     search = handle;
     fill_record(data, record);
     return 0;
 }
 
 int find_next(find_record* record) {
-    if (search == no_search || record == nullptr) return -1;
+    if (search == no_search || record == nullptr)
+        return -1;
     struct __finddata64_t data;
-    if (_findnext64(search, &data) != 0) return -1;
+    if (_findnext64(search, &data) != 0)
+        return -1;
     fill_record(data, record);
     return 0;
 }
 
 int find_close() {
-    if (search == no_search) return -1;
+    if (search == no_search)
+        return -1;
     const int result = _findclose(search);
     search = no_search;
     return result == 0 ? 0 : -1;

@@ -7,11 +7,10 @@
 #endif
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -29,13 +28,19 @@ namespace {
 constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// Leaves room in a 255-character file name for the temporary file's
+// decoration.
+constexpr size_t max_base_in_temp_name = 200;
+
 // Paths are held in the ANSI code page, as the C library's fopen takes them;
 // the wide forms reach the system unchanged.
 std::wstring widen(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
-    if (length <= 0) return std::wstring();
+    if (text.empty())
+        return std::wstring();
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
     std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
@@ -44,11 +49,13 @@ std::wstring widen(const std::string& text) {
 // The narrow form of a path the system gave; false when the code page
 // cannot hold it without loss.
 bool narrow(const std::wstring& wide, std::string& text) {
-    if (wide.empty()) return false;
+    if (wide.empty())
+        return false;
     BOOL lossy = FALSE;
     const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
                                            nullptr, 0, nullptr, &lossy);
-    if (length <= 0 || lossy) return false;
+    if (length <= 0 || lossy)
+        return false;
     text.assign(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length,
                         nullptr, nullptr);
@@ -63,9 +70,11 @@ std::string link_target(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         return path;
     }
-    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return path;
+    HANDLE file =
+        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return path;
     std::vector<wchar_t> buffer(MAX_PATH);
     DWORD length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -75,7 +84,8 @@ std::string link_target(const std::string& path) {
                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     }
     CloseHandle(file);
-    if (length == 0 || length >= buffer.size()) return path;
+    if (length == 0 || length >= buffer.size())
+        return path;
     std::wstring final_path(buffer.data(), length);
     // The system answers in its long form: \\?\C:\dir\file or \\?\UNC\server\share\file.
     if (final_path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
@@ -94,8 +104,26 @@ std::string directory_of(const std::string& path) {
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
+// The C library's number for a failed rename, for the report of the last
+// system error.
+int errno_from(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return ENOENT;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        default:
+            return EACCES;  // access denied, sharing violation, a directory in the way
+    }
+}
+
 void remove_temporary(const std::string& temp_path) {
-    if (temp_path.empty()) return;
+    if (temp_path.empty())
+        return;
     const std::wstring wide = widen(temp_path);
     SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(wide.c_str());
@@ -130,17 +158,23 @@ bool begin_replace(const char* target, replacement& r) {
         }
     }
 
+    // ".TEXBSI.001.ostrel-1a2b03": a file left behind by a crash shows
+    // whose it was.
     const std::string directory = directory_of(final_path);
+    std::string base = final_path.substr(directory.size());
+    if (base.size() > max_base_in_temp_name)
+        base.resize(max_base_in_temp_name);
     const unsigned long process = GetCurrentProcessId();
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof(name), "~ostrel-%lx-%u.tmp", process, attempt);
-        const std::string temp_path = directory + name;
+        char suffix[32];
+        std::snprintf(suffix, sizeof(suffix), ".ostrel-%04lx%02u", process & 0xFFFF, attempt);
+        const std::string temp_path = directory + "." + base + suffix;
         const int descriptor =
-            _wopen(widen(temp_path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                   _S_IREAD | _S_IWRITE);
+            _wopen(widen(temp_path).c_str(),
+                   _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
         if (descriptor < 0) {
-            if (errno == EEXIST) continue;
+            if (errno == EEXIST)
+                continue;
             return false;
         }
         FILE* stream = _fdopen(descriptor, "wb");
@@ -164,10 +198,12 @@ bool commit_replace(replacement& r) {
     if (r.stream != nullptr) {
         // Flush to the disk before the rename, so that after a crash the
         // name leads to complete content, old or new.
-        if (std::fflush(r.stream) != 0 || std::ferror(r.stream) || _commit(_fileno(r.stream)) != 0) {
+        if (std::fflush(r.stream) != 0 || std::ferror(r.stream) ||
+            _commit(_fileno(r.stream)) != 0) {
             ok = false;
         }
-        if (std::fclose(r.stream) != 0) ok = false;
+        if (std::fclose(r.stream) != 0)
+            ok = false;
         r.stream = nullptr;
     }
     const std::wstring temp = widen(r.temp_path);
@@ -179,15 +215,18 @@ bool commit_replace(replacement& r) {
         }
         ok = MoveFileExW(temp.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        if (!ok) errno = EACCES;
+        if (!ok)
+            errno = errno_from(GetLastError());
     }
-    if (!ok) remove_temporary(r.temp_path);
+    if (!ok)
+        remove_temporary(r.temp_path);
     clear(r);
     return ok;
 }
 
 void abort_replace(replacement& r) {
-    if (r.stream != nullptr) std::fclose(r.stream);
+    if (r.stream != nullptr)
+        std::fclose(r.stream);
     remove_temporary(r.temp_path);
     clear(r);
 }

@@ -1,4 +1,8 @@
 // Heap check and system error texts on Windows, from the C library.
+
+// The standard C functions used here are the platform's own; the Microsoft
+// compiler's advice to use its _s variants does not apply.
+#define _CRT_SECURE_NO_WARNINGS
 #include <malloc.h>
 
 #include <cstdlib>
@@ -32,13 +36,16 @@ heap_state heap_state_from(int heapchk_result) {
 
 }  // namespace win32
 
-heap_state check_heap() { return win32::heap_state_from(_heapchk()); }
+heap_state check_heap() {
+    return win32::heap_state_from(_heapchk());
+}
 
 // The C library's table of messages ends at _sys_nerr; strerror answers
 // numbers beyond it with a general "Unknown error", which the report then
 // shows as a bare number instead.
 const char* system_error_text(int number) {
-    if (number <= 0 || number >= _sys_nerr) return nullptr;
+    if (number <= 0 || number >= _sys_nerr)
+        return nullptr;
     return std::strerror(number);
 }
 

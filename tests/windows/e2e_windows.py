@@ -16,13 +16,16 @@ runner or the POSIX build for the comparison is missing.
 
 import argparse
 import os
+import pty
 import re
+import select
 import shutil
 import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 SKIPPED = 77
@@ -241,6 +244,10 @@ class FatalErrors(Case):
         opening = "Failed to open file!"
         cases = [
             ("no texture file", ["/2TEX", "new.pcx"], opening, "Error: No texture file specified!"),
+            # Here every argument that starts with '/' is an option: this
+            # one is none of the known ones and is ignored.
+            ("slash is no path", ["/game/TEXBSI.001"], opening,
+             "Error: No texture file specified!"),
             ("import without PCX", ["/2TEX", "/i:1", "TEXBSI.001"], opening,
              "Error: No PCX file specified!"),
             ("no index", ["/2TEX", "TEXBSI.001", "new.pcx"], opening,
@@ -352,6 +359,10 @@ class Export(Case):
         for number, image in enumerate(self.images):
             self.assertEqual(read(self.path("out", "tex%02d.pcx" % number)),
                              exported_pcx(image, palette()))
+        # Nothing before the extension: the images' own names, in that directory.
+        run = ostrel(["TEXBSI.001", "out\\.pcx"], self.dir, b"nny")
+        self.assertIn("\nImage odd (3x7) -> out\\odd.pcx\n", run.out)
+        self.assertTrue(os.path.exists(self.path("out", "odd.pcx")))
 
     def test_esc_and_end_of_input_stop_the_walk(self):
         for keys in (b"y\x1b", b"y"):
@@ -362,6 +373,14 @@ class Export(Case):
                 self.assertTrue(os.path.exists(self.path("sky01.pcx")))
                 self.assertFalse(os.path.exists(self.path("wall.pcx")))
                 os.remove(self.path("sky01.pcx"))
+
+    def test_input_from_the_nul_device_ends_at_the_first_prompt(self):
+        # NUL passes _isatty; read as a console it would wait for a key forever.
+        command = "%s TEXBSI.001 < NUL" % drive_path(CONFIG.ostrel)
+        run = run_program(CONFIG.runner + ["cmd", "/c", command], [], self.dir)
+        self.assertEqual(run.status, 1, run)
+        self.assertEqual(run.out.count("(Y/N)?"), 1, run)
+        self.assertEqual([n for n in self.files() if n.endswith(".pcx")], [])
 
     def test_one_image_chosen_by_index(self):
         run = ostrel(["/i:3", "TEXBSI.001", "pic.pcx"], self.dir, b"y")
@@ -430,6 +449,94 @@ class LogAndConfiguration(Case):
                 self.assertEqual(run.status, 1, run)
                 self.assertEqual(read(self.path("wall.pcx")), exported_pcx(images[1], palette(4)))
                 os.remove(self.path("wall.pcx"))
+
+
+class Console:
+    """ostrel.exe in Wine's console on a pseudo-terminal: the keys go through
+    _getch, as on a real console."""
+
+    ESCAPES = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
+
+    def __init__(self, args, cwd):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            try:
+                os.chdir(cwd)
+                os.environ.pop("OSTREL_PATH", None)
+                command = CONFIG.runner + [CONFIG.ostrel] + args
+                os.execvp(command[0], command)
+            finally:
+                os._exit(127)
+        self.raw = b""
+        self.status = None
+
+    def text(self):
+        """What the console shows, without its cursor and colour codes."""
+        return self.ESCAPES.sub(b"", self.raw).decode("latin-1").replace("\r", "")
+
+    def pump(self, seconds):
+        end = time.time() + seconds
+        while time.time() < end and self.status is None:
+            ready, _, _ = select.select([self.fd], [], [], 0.1)
+            if ready:
+                try:
+                    self.raw += os.read(self.fd, 4096)
+                except OSError:
+                    pass
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.status = os.waitstatus_to_exitcode(status)
+
+    def wait_for_prompts(self, count, seconds=60):
+        end = time.time() + seconds
+        while self.text().count("(Y/N)?") < count and time.time() < end and self.status is None:
+            self.pump(0.2)
+        return self.text().count("(Y/N)?") >= count
+
+    def keys(self, data):
+        os.write(self.fd, data)
+        self.pump(0.5)
+
+    def finish(self, seconds=30):
+        self.pump(seconds)
+        if self.status is None:
+            os.kill(self.pid, 9)
+            os.waitpid(self.pid, 0)
+        os.close(self.fd)
+        return self.status
+
+
+class ConsoleKeys(Case):
+    def setUp(self):
+        super().setUp()
+        write(self.path("TEXBSI.001"), texture_file(three_images()))
+        write(self.path("redguard.col"), palette())
+
+    def test_keys_without_enter_and_arrows_that_are_not_esc(self):
+        console = Console(["TEXBSI.001"], self.dir)
+        self.assertTrue(console.wait_for_prompts(1), console.text())
+        # An arrow key reaches the program as a two-code key, then other keys.
+        console.keys(b"\x1b[A")
+        console.keys(b"x")
+        console.keys(b"n")
+        self.assertTrue(console.wait_for_prompts(2), console.text())
+        console.keys(b"Y")
+        self.assertTrue(console.wait_for_prompts(3), console.text())
+        # Wine's console holds a lone ESC back as the start of a sequence;
+        # the second one makes it a key.
+        console.keys(b"\x1b\x1b")
+        self.assertEqual(console.finish(), 1, console.text())
+        self.assertEqual(sorted(n for n in self.files() if n.endswith(".pcx")), ["wall.pcx"])
+
+    def test_ctrl_c_at_the_prompt_ends_the_run(self):
+        console = Console(["TEXBSI.001"], self.dir)
+        self.assertTrue(console.wait_for_prompts(1), console.text())
+        console.keys(b"\x03")
+        status = console.finish()
+        self.assertIsNotNone(status, "still waiting after Ctrl-C: " + console.text())
+        self.assertNotEqual(status, 1)
+        self.assertEqual(console.text().count("(Y/N)?"), 1)
+        self.assertEqual([n for n in self.files() if n.endswith(".pcx")], [])
 
 
 class LinuxParity(Case):
@@ -511,7 +618,8 @@ def main():
         print("NOTICE: %s not found; Windows end-to-end tests skipped" % options.runner)
         return SKIPPED
     CONFIG.ostrel = os.path.abspath(options.ostrel)
-    CONFIG.runner = [options.runner] + options.runner_arg
+    runner = os.path.abspath(options.runner) if os.sep in options.runner else options.runner
+    CONFIG.runner = [runner] + options.runner_arg
     if options.host_ostrel and os.path.exists(options.host_ostrel):
         CONFIG.host_ostrel = os.path.abspath(options.host_ostrel)
     elif options.tests == ["LinuxParity"]:

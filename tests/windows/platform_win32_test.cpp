@@ -3,17 +3,16 @@
 // search, heap and error texts, file replacement and the console decisions.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
-#include <windows.h>
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <io.h>
+#include <malloc.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <malloc.h>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,7 +38,9 @@ std::set<std::string> names_in(const std::string& directory) {
     return names;
 }
 
-bytes as_bytes(const char* text) { return bytes(text, text + std::strlen(text)); }
+bytes as_bytes(const char* text) {
+    return bytes(text, text + std::strlen(text));
+}
 
 // --- Paths --------------------------------------------------------------------
 
@@ -91,7 +92,8 @@ TEST(Win32Paths, PathOperationsGiveTheToolsOwnResults) {
     }
     char copied[16] = {};
     EXPECT_STREQ(copy_path(copied, "d:\\game", 12), "d:\\game\\");
-    for (const char* name : {"a:b", "a/b", "a\\b"}) EXPECT_EQ(has_path(name), 1) << name;
+    for (const char* name : {"a:b", "a/b", "a\\b"})
+        EXPECT_EQ(has_path(name), 1) << name;
     EXPECT_EQ(has_path("TEXBSI.001"), 0);
 }
 
@@ -203,11 +205,15 @@ TEST(Win32System, HeapCheckResultsAndTheirStates) {
     const struct {
         int result;
         heap_state state;
-    } cases[] = {{_HEAPEMPTY, heap_state::empty},      {_HEAPOK, heap_state::ok},
-                 {_HEAPBADBEGIN, heap_state::bad_begin}, {_HEAPBADNODE, heap_state::bad_node},
-                 {_HEAPBADPTR, heap_state::bad_pointer}, {_HEAPEND, heap_state::end},
+    } cases[] = {{_HEAPEMPTY, heap_state::empty},
+                 {_HEAPOK, heap_state::ok},
+                 {_HEAPBADBEGIN, heap_state::bad_begin},
+                 {_HEAPBADNODE, heap_state::bad_node},
+                 {_HEAPBADPTR, heap_state::bad_pointer},
+                 {_HEAPEND, heap_state::end},
                  {12345, heap_state::other}};
-    for (const auto& c : cases) EXPECT_EQ(platform::win32::heap_state_from(c.result), c.state);
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::win32::heap_state_from(c.result), c.state);
     EXPECT_EQ(platform::check_heap(), heap_state::ok);
 }
 
@@ -326,22 +332,25 @@ TEST(Win32Console, OnlyAConsoleBufferIsAConsole) {
     EXPECT_FALSE(platform::win32::is_console_input(reinterpret_cast<HANDLE>(_get_osfhandle(nul))));
     _close(nul);
 
-    HANDLE console = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+    HANDLE console =
+        CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (console == INVALID_HANDLE_VALUE && AllocConsole()) {
-        console = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+        console =
+            CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
     }
-    if (console == INVALID_HANDLE_VALUE) GTEST_SKIP() << "NOTICE: no console to open here";
+    if (console == INVALID_HANDLE_VALUE)
+        GTEST_SKIP() << "NOTICE: no console to open here";
     EXPECT_TRUE(platform::win32::is_console_input(console));
     CloseHandle(console);
 }
 
 std::vector<int> scripted;
 size_t script_position = 0;
-int next_scripted() { return script_position < scripted.size() ? scripted[script_position++] : 27; }
+int next_scripted() {
+    return script_position < scripted.size() ? scripted[script_position++] : 27;
+}
 
 TEST(Win32Console, ArrowAndFunctionKeysAreConsumedWhole) {
     const struct {
@@ -350,10 +359,10 @@ TEST(Win32Console, ArrowAndFunctionKeysAreConsumedWhole) {
         size_t consumed;
     } cases[] = {
         {{'y'}, 'y', 1},
-        {{27}, 27, 1},                          // Esc itself
-        {{0xE0, 72, 'n'}, 'n', 3},              // arrow up, then N
-        {{0, 59, 0xE0, 27, 0, 0, 'Y'}, 'Y', 7}, // F1, a code that looks like Esc, NUL code
-        {{13, 'y'}, 13, 1},                     // Enter is a key the caller ignores
+        {{27}, 27, 1},                           // Esc itself
+        {{0xE0, 72, 'n'}, 'n', 3},               // arrow up, then N
+        {{0, 59, 0xE0, 27, 0, 0, 'Y'}, 'Y', 7},  // F1, a code that looks like Esc, NUL code
+        {{13, 'y'}, 13, 1},                      // Enter is a key the caller ignores
     };
     for (const auto& c : cases) {
         scripted = c.codes;

@@ -1,0 +1,291 @@
+// Microbenchmarks of the PCX codec and the texture file paths, on the
+// pictures of bench/images.h at 256, 2048 and 8192 pixels square. Every
+// figure is bytes of pixel data per second.
+//
+//   pcx_encode        PCX_IMAGE::save_raw into a new file (the old one is
+//                     removed outside the timing)
+//   pcx_encode_overwrite  the same over an existing file
+//   pcx_decode        PCX_IMAGE::load
+//   plain_encode/decode   the plain C loop, one stdio call per byte
+//   rle_encode/decode     the run-length code alone, memory to memory, fast
+//   rle_*_reference       and the plain rules it implements
+//   texture_load/save TEX_IMAGE_LIST::load and ::save (with the safe
+//                     replacement) of a file holding one such picture
+//   put_picture       TEX_IMAGE_LIST::put_picture
+//
+// Run: build-bench/bench/ostrel_bench [--benchmark_filter=REGEX]
+// Files go to a fresh directory under the system's temporary directory.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench/images.h"
+#include "bench/plain_loop.h"
+#include "pcx/PCX.h"
+#include "pcx/PCXRLE.h"
+#include "texture/VUVEREDE.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bench::bytes;
+using bench::kind;
+
+class work_dir {
+public:
+    work_dir() {
+        std::random_device entropy;
+        path_ = fs::temp_directory_path() / ("ostrel-bench-" + std::to_string(entropy()));
+        fs::create_directories(path_);
+    }
+    ~work_dir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+work_dir& dir() {
+    static work_dir instance;
+    return instance;
+}
+
+const bytes& palette() {
+    static const bytes instance = bench::make_palette();
+    return instance;
+}
+
+const bytes& pixels(kind k, int side) {
+    static std::map<std::pair<kind, int>, bytes> cache;
+    auto found = cache.find({k, side});
+    if (found == cache.end())
+        found = cache.emplace(std::make_pair(k, side), bench::make_pixels(k, side, side)).first;
+    return found->second;
+}
+
+std::string name_of(const char* what, kind k, int side) {
+    return std::string(bench::kind_name(k)) + "-" + std::to_string(side) + "-" + what;
+}
+
+// The picture as Ostrel writes it, for the readers.
+const std::string& pcx_file(kind k, int side) {
+    static std::map<std::pair<kind, int>, std::string> made;
+    auto found = made.find({k, side});
+    if (found == made.end()) {
+        const std::string path = dir().file(name_of("in.pcx", k, side));
+        PCX_IMAGE writer;
+        writer.save_raw(path.c_str(), static_cast<int16_t>(side), static_cast<int16_t>(side),
+                        pixels(k, side).data(), palette().data());
+        found = made.emplace(std::make_pair(k, side), path).first;
+    }
+    return found->second;
+}
+
+const std::string& texture_file(int side) {
+    static std::map<int, std::string> made;
+    auto found = made.find(side);
+    if (found == made.end()) {
+        const std::string path = dir().file(name_of("TEXBSI.000", kind::texture, side));
+        bench::write_file(path, bench::make_texture(kind::texture, side, side, 1, true));
+        found = made.emplace(side, path).first;
+    }
+    return found->second;
+}
+
+void count_pixels(benchmark::State& state, int side) {
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(side) * side);
+}
+
+void pcx_encode(benchmark::State& state, kind k, int side, bool overwrite) {
+    const bytes& source = pixels(k, side);
+    const std::string path = dir().file(name_of("out.pcx", k, side));
+    PCX_IMAGE image;
+    for (auto _ : state) {
+        if (!overwrite) {
+            state.PauseTiming();
+            std::remove(path.c_str());
+            state.ResumeTiming();
+        }
+        if (!image.save_raw(path.c_str(), static_cast<int16_t>(side), static_cast<int16_t>(side),
+                            source.data(), palette().data()))
+            state.SkipWithError("save_raw failed");
+    }
+    count_pixels(state, side);
+    std::remove(path.c_str());
+}
+
+void pcx_decode(benchmark::State& state, kind k, int side) {
+    const std::string& path = pcx_file(k, side);
+    PCX_IMAGE image;
+    for (auto _ : state) {
+        if (!image.load(path.c_str()))
+            state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(image.pixels);
+    }
+    count_pixels(state, side);
+}
+
+void plain_encode(benchmark::State& state, kind k, int side) {
+    const bytes& source = pixels(k, side);
+    const std::string path = dir().file(name_of("plain.pcx", k, side));
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::remove(path.c_str());
+        state.ResumeTiming();
+        if (!bench::plain_encode(path.c_str(), side, side, source.data(), palette().data()))
+            state.SkipWithError("plain_encode failed");
+    }
+    count_pixels(state, side);
+    std::remove(path.c_str());
+}
+
+void plain_decode(benchmark::State& state, kind k, int side) {
+    const std::string& path = pcx_file(k, side);
+    uint8_t colours[768];
+    for (auto _ : state) {
+        int width = 0;
+        int height = 0;
+        uint8_t* decoded = bench::plain_decode(path.c_str(), &width, &height, colours);
+        if (decoded == nullptr)
+            state.SkipWithError("plain_decode failed");
+        benchmark::DoNotOptimize(decoded);
+        std::free(decoded);
+    }
+    count_pixels(state, side);
+}
+
+using line_encoder = size_t (*)(const uint8_t*, uint32_t, uint8_t*);
+
+void rle_encode(benchmark::State& state, kind k, int side, line_encoder encode) {
+    const bytes& source = pixels(k, side);
+    bytes out(2 * source.size());
+    for (auto _ : state) {
+        size_t used = 0;
+        for (int y = 0; y < side; ++y)
+            used += encode(source.data() + static_cast<size_t>(y) * side,
+                           static_cast<uint32_t>(side), out.data() + used);
+        benchmark::DoNotOptimize(used);
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, side);
+}
+
+bytes encoded(kind k, int side) {
+    const bytes& source = pixels(k, side);
+    bytes out(2 * source.size());
+    size_t used = 0;
+    for (int y = 0; y < side; ++y)
+        used += pcx_rle::encode_line(source.data() + static_cast<size_t>(y) * side,
+                                     static_cast<uint32_t>(side), out.data() + used);
+    out.resize(used);
+    return out;
+}
+
+void rle_decode(benchmark::State& state, kind k, int side, bool reference) {
+    const bytes stream = encoded(k, side);
+    bytes out(pixels(k, side).size());
+    const uint32_t s = static_cast<uint32_t>(side);
+    for (auto _ : state) {
+        if (reference) {
+            pcx_rle::decode_reference(stream.data(), stream.size(), out.data(), s, s, s);
+        } else {
+            pcx_rle::decoder decoder(out.data(), s, s, s);
+            decoder.feed(stream.data(), stream.size());
+            decoder.finish();
+        }
+        benchmark::ClobberMemory();
+    }
+    if (out != pixels(k, side))
+        state.SkipWithError("decoded picture differs");
+    count_pixels(state, side);
+}
+
+void texture_load(benchmark::State& state, int side) {
+    const std::string& path = texture_file(side);
+    TEX_IMAGE_LIST list;
+    for (auto _ : state) {
+        if (!list.load(path.c_str()))
+            state.SkipWithError("load failed");
+    }
+    count_pixels(state, side);
+}
+
+void texture_save(benchmark::State& state, int side) {
+    TEX_IMAGE_LIST list;
+    if (!list.load(texture_file(side).c_str())) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    const std::string path = dir().file(name_of("saved.000", kind::texture, side));
+    for (auto _ : state) {
+        if (!list.save(path.c_str()))
+            state.SkipWithError("save failed");
+    }
+    count_pixels(state, side);
+    std::remove(path.c_str());
+}
+
+void put_picture(benchmark::State& state, int side) {
+    TEX_IMAGE_LIST list;
+    if (!list.load(texture_file(side).c_str())) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    const bytes& picture = pixels(kind::noise, side);
+    for (auto _ : state) {
+        if (!list.put_picture(0, side, side, picture.data()))
+            state.SkipWithError("put_picture failed");
+    }
+    count_pixels(state, side);
+}
+
+void register_all() {
+    const kind kinds[] = {kind::texture, kind::noise, kind::flat};
+    const int sides[] = {256, 2048, 8192};
+    for (int side : sides) {
+        for (kind k : kinds) {
+            const std::string suffix =
+                std::string("/") + bench::kind_name(k) + "/" + std::to_string(side);
+            benchmark::RegisterBenchmark(("pcx_encode" + suffix).c_str(), pcx_encode, k, side,
+                                         false);
+            benchmark::RegisterBenchmark(("pcx_decode" + suffix).c_str(), pcx_decode, k, side);
+            benchmark::RegisterBenchmark(("plain_encode" + suffix).c_str(), plain_encode, k, side);
+            benchmark::RegisterBenchmark(("plain_decode" + suffix).c_str(), plain_decode, k, side);
+            benchmark::RegisterBenchmark(("rle_encode" + suffix).c_str(), rle_encode, k, side,
+                                         &pcx_rle::encode_line);
+            benchmark::RegisterBenchmark(("rle_encode_reference" + suffix).c_str(), rle_encode, k,
+                                         side, &pcx_rle::encode_line_reference);
+            benchmark::RegisterBenchmark(("rle_decode" + suffix).c_str(), rle_decode, k, side,
+                                         false);
+            benchmark::RegisterBenchmark(("rle_decode_reference" + suffix).c_str(), rle_decode, k,
+                                         side, true);
+        }
+        const std::string suffix = "/texture/" + std::to_string(side);
+        benchmark::RegisterBenchmark(("texture_load" + suffix).c_str(), texture_load, side);
+        benchmark::RegisterBenchmark(("texture_save" + suffix).c_str(), texture_save, side);
+        benchmark::RegisterBenchmark(("put_picture" + suffix).c_str(), put_picture, side);
+    }
+    benchmark::RegisterBenchmark("pcx_encode_overwrite/texture/2048", pcx_encode, kind::texture,
+                                 2048, true);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    register_all();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

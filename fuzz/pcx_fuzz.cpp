@@ -1,0 +1,218 @@
+// PCX load, then what the import does with a loaded picture: put it into
+// one image of a small texture file and save that file. Checked against a
+// decoder written here from the format's rules (runs decoded as one stream
+// of lines of max(bytes per line, width) bytes, the first `width` kept, 255
+// for whatever the file no longer holds, the palette the last 768 bytes),
+// against the exact bytes the saved texture must hold, and by writing the
+// picture as PCX again and reading it back.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "frontend/OSTREL.h"
+#include "fuzz/fuzz_support.h"
+#include "lib/GENERR.h"
+#include "pcx/PCX.h"
+#include "texture/VUVEREDE.h"
+
+namespace {
+
+using fuzz::bytes;
+
+constexpr size_t header_size = 128;
+constexpr size_t palette_size = 768;
+
+// A 32767 x 32767 header in a 900-byte file is a valid file that asks for
+// 1 GiB; the reader rightly allocates it. Such sizes teach the fuzzer
+// nothing but slowness, so pictures beyond this many pixels are skipped.
+constexpr uint32_t max_pixels = 1u << 20;
+
+struct picture {
+    bool loads = false;
+    uint32_t code = 0;  // the error code of a refusal
+    int width = 0, height = 0;
+    bytes pixels, palette;
+};
+
+// The stored maximum plus one, in 16-bit arithmetic as the header holds it.
+int extent(const uint8_t* field) {
+    return static_cast<int16_t>(static_cast<uint16_t>(fuzz::le16(field) + 1));
+}
+
+picture reference_decode(const uint8_t* data, size_t size) {
+    picture p;
+    if (size < header_size) {
+        p.code = 2;
+        return p;
+    }
+    p.width = extent(data + 8);
+    p.height = extent(data + 10);
+    if (p.width < 1 || p.height < 1) {
+        p.code = 9;
+        return p;
+    }
+    const size_t width = static_cast<size_t>(p.width);
+    const size_t height = static_cast<size_t>(p.height);
+    const size_t line = std::max<size_t>(fuzz::le16(data + 66), width);
+    p.pixels.assign(width * height, 255);
+    size_t at = header_size, row = 0, column = 0;
+    while (row < height && at < size) {
+        const uint8_t first = data[at++];
+        size_t count = 1;
+        uint8_t value = first;
+        if (first >= 0xC0) {
+            if (at == size)
+                break;
+            count = first - 0xC0u;
+            value = data[at++];
+        }
+        for (; count > 0 && row < height; --count) {
+            if (column < width)
+                p.pixels[row * width + column] = value;
+            if (++column == line) {
+                column = 0;
+                ++row;
+            }
+        }
+    }
+    if (size < palette_size) {
+        p.code = 2;
+        return p;
+    }
+    p.palette.assign(data + size - palette_size, data + size);
+    p.loads = true;
+    return p;
+}
+
+// --- The small texture file the picture goes into ----------------------------
+
+struct record {
+    const char* tag;
+    bytes content;
+};
+
+void put_le16(bytes& out, uint32_t value) {
+    out.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void put_le32(bytes& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void put_be32(bytes& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+bytes bitmap_header(int width, int height) {
+    bytes out;
+    const int words[13] = {7, -2, width, height, 4, 5, 6, 0, 65, 9, 10, 256, 12};
+    for (int word : words)
+        put_le16(out, static_cast<uint16_t>(word));
+    return out;
+}
+
+void put_image(bytes& out, const char* name, int32_t size, const record* records, int count) {
+    uint8_t padded[9] = {};
+    std::memcpy(padded, name, std::min(std::strlen(name), sizeof padded));
+    out.insert(out.end(), padded, padded + sizeof padded);
+    put_le32(out, static_cast<uint32_t>(size));
+    for (int i = 0; i < count; ++i) {
+        out.insert(out.end(), records[i].tag, records[i].tag + 4);
+        put_be32(out, static_cast<uint32_t>(records[i].content.size()));
+        out.insert(out.end(), records[i].content.begin(), records[i].content.end());
+    }
+}
+
+// Two images and a terminator with bytes of its own behind the NUL. The
+// picture goes into the first image; everything but its DATA, its size and
+// its header's width and height must come out as it went in.
+constexpr int32_t first_size = 1000;
+
+bytes small_texture(int width, int height, const bytes& pixels) {
+    bytes colour_map(palette_size);
+    for (size_t i = 0; i < colour_map.size(); ++i)
+        colour_map[i] = static_cast<uint8_t>(i * 7 + 1);
+    bytes ifhd(44, 3);
+    ifhd[0] = 1;
+    ifhd[1] = 0;
+    const int32_t size = first_size + static_cast<int32_t>(pixels.size()) - 8;
+    const record first[] = {{"BHDR", bitmap_header(width, height)},
+                            {"IFHD", ifhd},
+                            {"CMAP", colour_map},
+                            {"DATA", pixels},
+                            {"XTRA", {1, 2, 3}},
+                            {"END ", {}}};
+    const record second[] = {{"BHDR", bitmap_header(2, 2)}, {"DATA", {9, 8, 7, 6, 5}}, {"END ", {}}};
+    bytes out;
+    put_image(out, "picture", size, first, 6);
+    put_image(out, "KEEP", 77, second, 3);
+    const uint8_t terminator[9] = {0, 'e', 'n', 'd', 0, 1, 2, 3, 4};
+    out.insert(out.end(), terminator, terminator + sizeof terminator);
+    return out;
+}
+
+const bytes& original_texture() {
+    static const bytes texture = small_texture(4, 2, {0, 1, 2, 3, 4, 5, 6, 7});
+    return texture;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::work_dir();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size >= header_size) {
+        const int64_t pixels = static_cast<int64_t>(extent(data + 8)) * extent(data + 10);
+        if (pixels > max_pixels)
+            return 0;
+    }
+    fuzz::reset_state();
+    const std::string input = fuzz::write_input("in.pcx", data, size);
+    const picture expected = reference_decode(data, size);
+
+    const int loaded = pcx_image.load(input.c_str());
+    fuzz::check(loaded == (expected.loads ? 1 : 0), "the reader accepts exactly the valid files");
+    if (loaded == 0) {
+        fuzz::check(err_code == expected.code, "a refused file gives the code of its defect");
+        pcx_image.destroy();
+        return 0;
+    }
+    const int width = pcx_image.width(), height = pcx_image.height();
+    fuzz::check(width == expected.width && height == expected.height, "the size is the header's");
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    fuzz::check(std::memcmp(pcx_image.pixels, expected.pixels.data(), count) == 0,
+                "the pixels decode as the format says");
+    fuzz::check(std::memcmp(pcx_image.palette, expected.palette.data(), palette_size) == 0,
+                "the palette is the last 768 bytes");
+
+    // The import: the picture replaces the first image's, and the file is
+    // written back whole.
+    const bytes& texture = original_texture();
+    const std::string texture_path =
+        fuzz::write_input("TEXBSI.003", texture.data(), texture.size());
+    fuzz::check(texture_list.load(texture_path.c_str()) == 1, "the small texture loads");
+    fuzz::check(texture_list.put_picture(0, width, height, pcx_image.pixels) == 1,
+                "a loaded picture goes into a texture");
+    fuzz::check(texture_list.save(texture_path.c_str()) == 1, "the texture is saved");
+    fuzz::check(fuzz::read_all(texture_path) == small_texture(width, height, expected.pixels),
+                "only the picture, its size and its header's width and height change");
+    texture_list.free();
+
+    // What was read can be written as PCX again and reads back the same.
+    const std::string again = fuzz::path("again.pcx");
+    fuzz::check(pcx_image.save(again.c_str()) == 1, "a loaded picture saves as PCX");
+    PCX_IMAGE reread;
+    fuzz::check(reread.load(again.c_str()) == 1, "a saved PCX file loads");
+    fuzz::check(reread.width() == width && reread.height() == height &&
+                    std::memcmp(reread.pixels, expected.pixels.data(), count) == 0 &&
+                    std::memcmp(reread.palette, expected.palette.data(), palette_size) == 0,
+                "a saved PCX file reads back as it was");
+    pcx_image.destroy();
+    return 0;
+}
