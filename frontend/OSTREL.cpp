@@ -26,6 +26,7 @@ char pcx_path[name_limit + 1] = "";
 owned_ptr<uint8_t> loaded_palette;
 TEX_IMAGE_LIST texture_list;
 PCX_IMAGE pcx_image;
+void (*end_process)(int status) = [](int status) { std::exit(status); };
 
 namespace {
 
@@ -254,7 +255,8 @@ void show_help() {
     std::printf("if converting from a PCX file.  PCX files will be automatically overwritten.\n");
     std::printf("See the manual file OSTREL.TXT for more detailed information.\n");
     release_run_state();
-    std::exit(1);
+    end_process(1);
+    std::exit(1);  // in case a replacement returned after all
 }
 
 void exit_with_error(const char* format, ...) {
@@ -271,7 +273,8 @@ void exit_with_error(const char* format, ...) {
         std::printf("\n");
     }
     release_run_state();
-    std::exit(0);
+    end_process(0);
+    std::exit(0);  // in case a replacement returned after all
 }
 
 char* join_path(char* destination, const char* directory, const char* name) {

@@ -33,6 +33,11 @@ int parse_options(int count, char** arguments);
 int check_options();
 [[noreturn]] void show_help();
 [[noreturn]] void exit_with_error(const char* format, ...) OSTREL_PRINTF(1, 2);
+// How show_help and exit_with_error end the process once the run is
+// released: std::exit with the status, unless a harness (the option
+// parser's fuzz target) puts in a function that unwinds instead. It must
+// not return.
+extern void (*end_process)(int status);
 int export_pcx(const char* texture_path);
 
 // `name` joined to `directory` into `destination` (full_path_limit + 1
