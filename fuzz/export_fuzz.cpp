@@ -32,8 +32,8 @@ std::string output_dir() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fs::create_directories(output_dir());
     const std::string yes(answers, 'y');
-    const std::string keys = fuzz::write_input(
-        "keys", reinterpret_cast<const uint8_t*>(yes.data()), yes.size());
+    const std::string keys =
+        fuzz::write_input("keys", reinterpret_cast<const uint8_t*>(yes.data()), yes.size());
     // The keys are read from the descriptor itself, byte by byte.
     const int keys_fd = open(keys.c_str(), O_RDONLY);
     fuzz::check(keys_fd >= 0 && dup2(keys_fd, STDIN_FILENO) == STDIN_FILENO,

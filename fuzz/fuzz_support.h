@@ -58,7 +58,9 @@ size_t texture_length(const uint8_t* data, size_t size);
 
 // Little-endian and big-endian fields of the formats, for the targets' own
 // independent readings of the bytes.
-inline uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
+inline uint32_t le16(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0] | p[1] << 8);
+}
 inline uint32_t be32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
            static_cast<uint32_t>(p[2]) << 8 | p[3];

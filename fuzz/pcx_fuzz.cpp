@@ -147,7 +147,8 @@ bytes small_texture(int width, int height, const bytes& pixels) {
                             {"DATA", pixels},
                             {"XTRA", {1, 2, 3}},
                             {"END ", {}}};
-    const record second[] = {{"BHDR", bitmap_header(2, 2)}, {"DATA", {9, 8, 7, 6, 5}}, {"END ", {}}};
+    const record second[] = {
+        {"BHDR", bitmap_header(2, 2)}, {"DATA", {9, 8, 7, 6, 5}}, {"END ", {}}};
     bytes out;
     put_image(out, "picture", size, first, 6);
     put_image(out, "KEEP", 77, second, 3);

@@ -9,7 +9,6 @@
 #include "lib/GENERR.h"
 #include "texture/VUVEREDE.h"
 
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::work_dir();
     return 0;

@@ -46,6 +46,7 @@ void* create_ptr(uint32_t size) {
                                  "GENMEM - create_ptr(): *temp_ptr (%u)",
                                  static_cast<unsigned>(size));
     }
+    platform::advise_large_block(block, size);
     std::memset(block, 0, size);
     return block;
 }

@@ -7,6 +7,7 @@
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "pcx/PCXRLE.h"
+#include "platform/COMPILER.h"
 #include "platform/PLATFORM.h"
 
 namespace {
@@ -66,21 +67,35 @@ void decode_file(FILE* file, uint8_t* pixels, uint32_t width, uint32_t height,
     decoder.finish();
 }
 
-// --- Eight bytes at a time ----------------------------------------------------
+// --- Many bytes at a time ------------------------------------------------------
 //
-// The fast code looks at eight pixels in one 64-bit word. Byte i of the
-// memory is bits 8i to 8i+7 of the word on every platform, so "the first
-// byte" of a mask is its lowest.
+// The fast code looks at eight pixels in one 64-bit word, and at 32 in four
+// words. Byte i of the memory is bits 8i to 8i+7 of a word on every
+// platform, so the first byte of a mask is its lowest.
 
 constexpr uint64_t low_bits = 0x0101010101010101ull;   // bit 0 of every byte
 constexpr uint64_t high_bits = 0x8080808080808080ull;  // bit 7 of every byte
 
-uint64_t load_le64(const uint8_t* p) {
-    // Compilers turn this into a single load where the order is native.
-    return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8 |
-           static_cast<uint64_t>(p[2]) << 16 | static_cast<uint64_t>(p[3]) << 24 |
-           static_cast<uint64_t>(p[4]) << 32 | static_cast<uint64_t>(p[5]) << 40 |
-           static_cast<uint64_t>(p[6]) << 48 | static_cast<uint64_t>(p[7]) << 56;
+// True where the first byte of a word in memory is its lowest; compilers
+// fold the test to a constant.
+bool little_endian() {
+    const uint16_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
+uint64_t byte_swap(uint64_t v) {
+    v = (v & 0x00FF00FF00FF00FFull) << 8 | (v >> 8 & 0x00FF00FF00FF00FFull);
+    v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
+    return v << 32 | v >> 32;
+}
+
+// One load (and, on a big-endian machine, a swap).
+inline uint64_t load_le64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return little_endian() ? v : byte_swap(v);
 }
 
 // Bit 7 set in exactly the bytes that are 0. Adding 0x7F to the low seven
@@ -89,25 +104,57 @@ uint64_t zero_bytes(uint64_t v) {
     return ~(((v & ~high_bits) + ~high_bits) | v | ~high_bits);
 }
 
-// Bit 7 set in exactly the bytes that are 0xC0 or above (top two bits set).
+// Bit 7 set in exactly the bytes that are 0xC0 or above (top two bits set):
+// the bytes that a lone pixel cannot be written as.
 uint64_t run_bytes(uint64_t v) {
     return v & (v << 1) & high_bits;
 }
 
-// Index of the first byte whose bit 7 is set in `mask`, which holds nothing
-// but such bits and is not 0. Below the lowest set bit (bit 8k + 7) lie the
-// bit 0s of bytes 0 to k; the multiplication sums them into the top byte.
-size_t first_byte(uint64_t mask) {
-    const uint64_t below = (mask & (0 - mask)) - 1;
-    return static_cast<size_t>(((below & low_bits) * low_bits) >> 56) - 1;
+// The bit 7s of a mask's eight bytes as bits 0 to 7: the multiplier moves
+// the bit of byte j to bit 56 + j, and no two products meet there.
+uint64_t byte_bits(uint64_t mask) {
+    return ((mask >> 7) * 0x0102040810204080ull) >> 56;
 }
 
-// 64 bytes of `value` at `out`: a run of up to 63 in eight plain stores,
-// where the room behind the run is overwritten later anyway.
-void fill64(uint8_t* out, uint8_t value) {
-    const uint64_t word = low_bits * value;
-    for (int i = 0; i < 8; ++i)
-        std::memcpy(out + 8 * i, &word, 8);
+// Index of the first byte whose bit 7 is set in `mask` (not 0).
+size_t first_byte(uint64_t mask) {
+    return static_cast<size_t>(count_trailing_zeros(mask)) / 8;
+}
+
+// 32-bit masks of the 32 bytes from p: bit i for byte p[i].
+uint64_t equal_to_next32(const uint8_t* p) {  // reads p[0] to p[32]
+    uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i)
+        mask |= byte_bits(zero_bytes(load_le64(p + 8 * i) ^ load_le64(p + 8 * i + 1))) << (8 * i);
+    return mask;
+}
+
+uint64_t run_bytes32(const uint8_t* p) {
+    uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i)
+        mask |= byte_bits(run_bytes(load_le64(p + 8 * i))) << (8 * i);
+    return mask;
+}
+
+uint64_t equal_to_value32(const uint8_t* p, uint8_t value) {
+    const uint64_t repeated = low_bits * value;
+    uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i)
+        mask |= byte_bits(zero_bytes(load_le64(p + 8 * i) ^ repeated)) << (8 * i);
+    return mask;
+}
+
+// Lone pixels, each as itself or, from 0xC0 up, as 0xC1 and itself. Without
+// a branch per byte: both bytes are stored and the output moves by one or two.
+uint8_t* put_lone_pixels(const uint8_t* pixels, size_t count, uint8_t* out) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t value = pixels[i];
+        const bool escaped = value >= run_flag;
+        out[0] = escaped ? static_cast<uint8_t>(run_flag | 1) : value;
+        out[1] = value;
+        out += 1 + escaped;
+    }
+    return out;
 }
 
 }  // namespace
@@ -288,55 +335,45 @@ int PCX_IMAGE::save_raw(const char* file_name, int16_t width, int16_t height,
 
 namespace pcx_rle {
 
-// Fast path: a stretch of pixels that are each below 0xC0 and differ from
-// their right neighbour is written as it stands, so it is found and copied
-// eight bytes at a time. Wherever that stops (two equal neighbours, or a
-// byte that needs the escape) one unit is made by the plain rules.
+// Fast path, 32 pixels at a time while 97 are left in the line. A pixel
+// that differs from its right neighbour is a lone pixel; a stretch of them
+// up to the next pair of equal neighbours is found with one mask and written
+// in bulk (escaped where a pixel is 0xC0 or above). At the pair a run starts,
+// whose length another mask gives: one unit. Then the same again. The last
+// pixels of the line go by the plain rules.
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
     uint8_t* o = out;
     uint32_t x = 0;
-    while (x < width) {
-        // Needs line[x] to line[x + 8] inside the line. `out` has room for
-        // the eight bytes stored: so far at most 2x bytes went out, and
-        // 2x + 8 < 2 * width.
-        while (x + 9 <= width) {
-            const uint64_t here = load_le64(line + x);
-            const uint64_t stop = zero_bytes(here ^ load_le64(line + x + 1)) | run_bytes(here);
-            std::memcpy(o, line + x, 8);
-            if (stop == 0) {
-                x += 8;
-                o += 8;
-                continue;
-            }
-            const size_t plain = first_byte(stop);
-            x += static_cast<uint32_t>(plain);
-            o += plain;
-            break;
+    while (x + 97 <= width) {
+        // Reads line[x] to line[x + 32]. Every pixel so far gave at most two
+        // bytes, so o + 32 <= out + 2x + 32 stays inside the 2 * width bytes.
+        const uint64_t pairs = equal_to_next32(line + x);
+        const uint32_t lone = static_cast<uint32_t>(count_trailing_zeros(pairs | 1ull << 32));
+        if ((run_bytes32(line + x) & ((1ull << lone) - 1)) == 0) {
+            std::memcpy(o, line + x, 32);
+            o += lone;
+        } else {
+            o = put_lone_pixels(line + x, lone, o);
         }
-        if (x >= width)
-            break;
+        x += lone;
 
+        // A run at line[x] (or, after 32 lone pixels, maybe just one more
+        // lone pixel), measured over the next 32 pixels and, when they are
+        // all equal, 32 more: reads up to line[x + 64], within the 97.
         const uint8_t value = line[x];
+        uint64_t same = equal_to_value32(line + x + 1, value);
+        if (same == 0xFFFFFFFFu)
+            same |= equal_to_value32(line + x + 33, value) << 32;
         const uint32_t limit = std::min<uint32_t>(max_run, width - x);
-        uint32_t run = 1;
-        // Long runs (flat colour) are measured eight bytes at a time too.
-        const uint64_t repeated = low_bits * value;
-        while (run + 8 <= limit) {
-            const uint64_t equal = zero_bytes(load_le64(line + x + run) ^ repeated);
-            if (equal != high_bits) {
-                run += static_cast<uint32_t>(first_byte(~equal & high_bits));
-                break;
-            }
-            run += 8;
-        }
-        while (run < limit && line[x + run] == value)
-            ++run;
-        if (run > 1 || value >= run_flag)
-            *o++ = static_cast<uint8_t>(run_flag | run);
-        *o++ = value;
+        const uint32_t run =
+            std::min(limit, 1 + static_cast<uint32_t>(count_trailing_zeros(~same | 1ull << 62)));
+        const bool counted = run > 1 || value >= run_flag;
+        o[0] = counted ? static_cast<uint8_t>(run_flag | run) : value;
+        o[1] = value;
+        o += 1 + counted;
         x += run;
     }
-    return static_cast<size_t>(o - out);
+    return static_cast<size_t>(o - out) + encode_line_reference(line + x, width - x, o);
 }
 
 // The plain rules: at each position count the equal bytes that follow, up
@@ -412,32 +449,41 @@ void decoder::finish() {
     row_ = height_;
 }
 
-// Fast path: the bytes below 0xC0 are pixels as they stand, so up to the
-// next run byte they are copied eight at a time; a run is stored with eight
-// word stores where the span has room for 64 bytes. Stops at the end of the
-// span or of the input, or when a run or a unit does not fit them.
+// Fast path: the bytes below 0xC0 are pixels as they stand, so eight of
+// them are copied at once, up to the next run byte; a run is stored with two
+// word stores, or eight for a run longer than 16, while the span has room
+// for 72 bytes (8 copied, 64 stored) and 16 bytes of input are left. The
+// bytes stored past the run are overwritten later. Near the end of the
+// span or the input, one unit at a time; stops where a run or a unit does
+// not fit.
 void decoder::decode_span(const uint8_t*& in_ref, const uint8_t* end) {
     const uint8_t* in = in_ref;
     uint8_t* out = out_;
     uint8_t* const stop = span_end_;
+    while (stop - out >= 72 && end - in >= 16) {
+        const uint64_t runs = run_bytes(load_le64(in));
+        std::memcpy(out, in, 8);
+        const size_t plain = runs == 0 ? 8 : first_byte(runs);
+        in += plain;
+        out += plain;
+        if (plain == 8)
+            continue;
+        const uint32_t count = static_cast<uint32_t>(in[0] - run_flag);
+        const uint64_t repeated = low_bits * in[1];
+        in += 2;
+        for (int i = 0; i < 2; ++i)
+            std::memcpy(out + 8 * i, &repeated, 8);
+        if (count > 16) {
+            for (int i = 2; i < 8; ++i)
+                std::memcpy(out + 8 * i, &repeated, 8);
+        }
+        out += count;
+    }
     while (out != stop && in != end) {
-        if (stop - out >= 8 && end - in >= 8) {
-            const uint64_t runs = run_bytes(load_le64(in));
-            std::memcpy(out, in, 8);
-            if (runs == 0) {
-                in += 8;
-                out += 8;
-                continue;
-            }
-            const size_t plain = first_byte(runs);
-            in += plain;
-            out += plain;
-        } else if (*in < run_flag) {
+        if (*in < run_flag) {
             *out++ = *in++;
             continue;
         }
-
-        // *in is a run byte.
         if (end - in < 2) {
             run_byte_ = *in++;
             break;
@@ -445,19 +491,13 @@ void decoder::decode_span(const uint8_t*& in_ref, const uint8_t* end) {
         const uint32_t count = static_cast<uint32_t>(in[0] - run_flag);
         const uint8_t value = in[1];
         in += 2;
-        if (stop - out >= 64) {
-            fill64(out, value);
-            out += count;
-        } else {
-            const uint32_t room = static_cast<uint32_t>(stop - out);
-            const uint32_t now = std::min(count, room);
-            std::memset(out, value, now);
-            out += now;
-            if (now < count) {
-                run_left_ = count - now;
-                run_value_ = value;
-                break;
-            }
+        const uint32_t now = std::min(count, static_cast<uint32_t>(stop - out));
+        std::memset(out, value, now);
+        out += now;
+        if (now < count) {
+            run_left_ = count - now;
+            run_value_ = value;
+            break;
         }
     }
     in_ref = in;

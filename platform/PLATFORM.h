@@ -65,6 +65,11 @@ int find_close();                    // 0, or -1 when no search was open
 enum class heap_state { empty, ok, bad_begin, bad_node, bad_pointer, end, other };
 heap_state check_heap();
 
+// A hint about a fresh block of `size` bytes that is about to be filled:
+// where the OS can back it with large pages, a big picture costs a few
+// page faults instead of thousands. Changes nothing else; may do nothing.
+void advise_large_block(void* block, size_t size);
+
 // The C library's text for a system error number, or nullptr when its table
 // of messages does not reach that number.
 const char* system_error_text(int number);

@@ -152,9 +152,16 @@ int TEX_IMAGE::put_picture(int32_t width, int32_t height, const uint8_t* pixels)
         return fail(9);
 
     const uint32_t n = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
-    owned_ptr<uint8_t> copy = create_bytes(n + 1);  // the spare byte stays 0, never written
-    std::memcpy(copy.get(), pixels, n);
-    data->data = std::move(copy);
+    if (data->data && n <= data->data_size) {
+        // The usual edit keeps the size: the picture then goes into the
+        // buffer it replaces, so a big texture needs no second buffer of its
+        // size. memmove: the caller may hand in this very buffer.
+        std::memmove(data->data.get(), pixels, n);
+    } else {
+        owned_ptr<uint8_t> copy = create_bytes(n + 1);  // the spare byte stays 0, never written
+        std::memcpy(copy.get(), pixels, n);
+        data->data = std::move(copy);
+    }
     data->data_size = n;
 
     // The size field moves by the change of the DATA length; done in 32-bit

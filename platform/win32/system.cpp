@@ -40,6 +40,9 @@ heap_state check_heap() {
     return win32::heap_state_from(_heapchk());
 }
 
+// Windows gives large pages only to privileged processes: no hint to give.
+void advise_large_block(void*, size_t) {}
+
 // The C library's table of messages ends at _sys_nerr; strerror answers
 // numbers beyond it with a general "Unknown error", which the report then
 // shows as a bare number instead.

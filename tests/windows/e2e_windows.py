@@ -20,7 +20,6 @@ import pty
 import re
 import select
 import shutil
-import stat
 import struct
 import subprocess
 import sys

@@ -259,6 +259,20 @@ TEST_F(Win32Replace, CommitReplacesInOneStepAndLeavesNoTemporaryFile) {
     EXPECT_EQ(fixture::read_file(fresh), as_bytes("x"));
 }
 
+TEST_F(Win32Replace, TheReplacementKeepsTheTargetsAttributes) {
+    fixture::write_file(target, as_bytes("old"));
+    const std::wstring wide(target.begin(), target.end());
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+    if (!(GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_HIDDEN))
+        GTEST_SKIP() << "NOTICE: this file system keeps no hidden attribute";
+    platform::replacement r;
+    ASSERT_TRUE(platform::begin_replace(target.c_str(), r));
+    write_new(r, "new");
+    ASSERT_TRUE(platform::commit_replace(r));
+    EXPECT_EQ(fixture::read_file(target), as_bytes("new"));
+    EXPECT_TRUE(GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
 TEST_F(Win32Replace, AbortAndFailedCommitLeaveTheTargetAsItWas) {
     fixture::write_file(target, as_bytes("old"));
     platform::replacement r;
