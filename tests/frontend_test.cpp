@@ -12,9 +12,19 @@
 #include "frontend/OSTREL.h"
 #include "lib/GENERR.h"
 #include "lib/GENSTRIN.h"
+#include "platform/PLATFORM.h"
 #include "support/fixture.h"
 
 namespace {
+
+struct grammar_case {
+    std::vector<std::string> args;
+    int32_t to_pcx;
+    int32_t index;
+    std::string texture;
+    std::string pcx;
+    std::string palette;
+};
 
 class FrontEnd : public ::testing::Test {
 protected:
@@ -31,15 +41,8 @@ protected:
         argv.push_back(nullptr);
         return parse_options(static_cast<int>(args.size()), argv.data());
     }
-};
 
-struct grammar_case {
-    std::vector<std::string> args;
-    int32_t to_pcx;
-    int32_t index;
-    std::string texture;
-    std::string pcx;
-    std::string palette;
+    static void check_grammar(const std::vector<grammar_case>& cases);
 };
 
 TEST_F(FrontEnd, OptionGrammar) {
@@ -70,17 +73,26 @@ TEST_F(FrontEnd, OptionGrammar) {
         {{"a.pcx", "b.pcx"}, 1, -1, "", "b.pcx", "redguard.col"},
         {{"pic.txt", "-2PCX", "-i:3"}, 1, -1, "", "", "redguard.col"},
         {{"d:\\game\\TEXBSI.001"}, 1, -1, "d:\\game\\TEXBSI.001", "", "redguard.col"},
-        // A '/' argument with a second '/' is an absolute path; with only
-        // one it stays an option, and an unknown option is ignored.
-        {{"/tmp/x/TEXBSI.001", "/tmp/out/tex.pcx"},
-         1,
-         -1,
-         "/tmp/x/TEXBSI.001",
-         "/tmp/out/tex.pcx",
-         "redguard.col"},
+        // A '/' argument with only one '/' stays an option, and an unknown
+        // option is ignored.
         {{"/TEXBSI.001", "/foo", "/2PCXX"}, 1, -1, "", "", "redguard.col"},
-        {{"/2TEX/"}, 1, -1, "", "", "redguard.col"},
     };
+    check_grammar(cases);
+}
+
+// Where '/' separates directories, a '/' argument with a second '/' is an
+// absolute path; elsewhere it is an unknown option and ignored.
+TEST_F(FrontEnd, SlashArgumentsWithASecondSlash) {
+    const bool paths = platform::dir_separator() == '/';
+    const std::string texture = paths ? "/tmp/x/TEXBSI.001" : "";
+    const std::string pcx = paths ? "/tmp/out/tex.pcx" : "";
+    check_grammar({
+        {{"/tmp/x/TEXBSI.001", "/tmp/out/tex.pcx"}, 1, -1, texture, pcx, "redguard.col"},
+        {{"/2TEX/"}, 1, -1, "", "", "redguard.col"},
+    });
+}
+
+void FrontEnd::check_grammar(const std::vector<grammar_case>& cases) {
     for (const grammar_case& c : cases) {
         reset_run_settings();
         std::string label;
@@ -161,14 +173,15 @@ TEST_F(FrontEnd, ReadPaths) {
     fixture::temp_dir dir;
     const std::string ini = dir.file("ostrel.ini");
     const std::string long_value(300, 'v');
+    // The platform's separator is appended where a directory lacks one.
+    const std::string sep(1, platform::dir_separator());
     const std::vector<paths_case> cases = {
         {"", "", ""},
-        {"redguard_path = /elsewhere\npcx_path=out\n", "/elsewhere/", "out/"},
-        {"pcx_path = /pcx/\n", "", "/pcx/"},
+        {"redguard_path = /elsewhere\npcx_path=out\n", "/elsewhere" + sep, "out" + sep},
         {"redguard_path = c:\\game\\\n", "c:\\game\\", ""},
-        {"# nothing here\r\nREDGUARD_PATH = \"/with blanks/\"\r\n", "/with blanks/", ""},
+        {"# nothing here\r\nREDGUARD_PATH = \"/with blanks\"\r\n", "/with blanks" + sep, ""},
         // A line keeps 255 characters; the separator is added behind them.
-        {"pcx_path=" + long_value + "\n", "", ("pcx_path=" + long_value).substr(9, 255 - 9) + "/"},
+        {"pcx_path=" + long_value + "\n", "", ("pcx_path=" + long_value).substr(9, 255 - 9) + sep},
     };
     for (const paths_case& c : cases) {
         SCOPED_TRACE(c.config.substr(0, 40));

@@ -8,6 +8,7 @@
 
 #include "lib/FILEUTIL.h"
 #include "lib/GENUTIL.h"
+#include "child_process.h"
 #include "lib_support.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lib/GENERR.h"
+#include "child_process.h"
 #include "lib_support.h"
 
 namespace {

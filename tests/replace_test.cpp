@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lib/GENERR.h"
+#include "child_process.h"
 #include "lib_support.h"
 #include "platform/PLATFORM.h"
 #include "support/fixture.h"

@@ -88,12 +88,6 @@ function(ostrel_windows_test_sources list_name)
   set(${list_name} ${kept} ${windows_sources} PARENT_SCOPE)
 endfunction()
 
-# Unit tests that check the POSIX decisions ('/' as the separator that is
-# appended, "/dir/file" arguments taken as paths). They do not apply here:
-# the Windows rules are checked by the tests of this directory. CTest lists
-# them as "Not Run (Disabled)".
-set(OSTREL_WINDOWS_POSIX_BEHAVIOUR_TESTS FrontEnd.OptionGrammar FrontEnd.ReadPaths)
-
 # Test programs are static like ostrel.exe, so Wine (or a bare Windows)
 # finds no MinGW runtime DLL missing.
 if(MINGW)
@@ -119,16 +113,6 @@ function(ostrel_windows_tests)
     ostrel_windows_notice(windows_tests_skipped
                           "Wine not found: the Windows unit and end-to-end tests were not run")
     return()
-  endif()
-  if(OSTREL_WINDOWS_POSIX_BEHAVIOUR_TESTS)
-    # Read by CTest after the file of the discovered tests.
-    set(disable_file ${CMAKE_CURRENT_BINARY_DIR}/windows_disabled_tests.cmake)
-    file(WRITE ${disable_file} "")
-    foreach(name ${OSTREL_WINDOWS_POSIX_BEHAVIOUR_TESTS})
-      # A name that no longer exists is passed over by CTest.
-      file(APPEND ${disable_file} "set_tests_properties(${name} PROPERTIES DISABLED TRUE)\n")
-    endforeach()
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${disable_file})
   endif()
   # The end-to-end tests drive ostrel.exe from the build machine, through the
   # same runner as the unit tests.
