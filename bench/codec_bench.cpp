@@ -9,8 +9,8 @@
 //   plain_encode/decode   the plain C loop, one stdio call per byte
 //   rle_encode/decode     the run-length code alone, memory to memory, fast
 //   rle_*_reference       and the plain rules it implements
-//   texture_load/save TEX_IMAGE_LIST::load and ::save (with the safe
-//                     replacement) of a file holding one such picture
+//   texture_load/save TEX_IMAGE_LIST::load and ::save (the safe replacement,
+//                     fsync included) of a file holding one such picture
 //   put_picture       TEX_IMAGE_LIST::put_picture
 //
 // Run: build-bench/bench/ostrel_bench [--benchmark_filter=REGEX]

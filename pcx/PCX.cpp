@@ -116,11 +116,6 @@ uint64_t byte_bits(uint64_t mask) {
     return ((mask >> 7) * 0x0102040810204080ull) >> 56;
 }
 
-// Index of the first byte whose bit 7 is set in `mask` (not 0).
-size_t first_byte(uint64_t mask) {
-    return static_cast<size_t>(count_trailing_zeros(mask)) / 8;
-}
-
 // 32-bit masks of the 32 bytes from p: bit i for byte p[i].
 uint64_t equal_to_next32(const uint8_t* p) {  // reads p[0] to p[32]
     uint64_t mask = 0;
@@ -266,6 +261,9 @@ int PCX_IMAGE::save(const char* file_name) {
     file_ptr file(openfile(file_name, "wb", 0));
     if (!file)
         return 0;
+    // Everything below goes out in large blocks of its own: no stream buffer
+    // to copy through.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
 
     // The header describes the data as it is written here: 8 bits, one plane,
     // run-length encoded lines of exactly `width` bytes from origin 0, 0.
@@ -450,10 +448,11 @@ void decoder::finish() {
 }
 
 // Fast path: the bytes below 0xC0 are pixels as they stand, so eight of
-// them are copied at once, up to the next run byte; a run is stored with two
-// word stores, or eight for a run longer than 16, while the span has room
-// for 72 bytes (8 copied, 64 stored) and 16 bytes of input are left. The
-// bytes stored past the run are overwritten later. Near the end of the
+// them are copied at once, up to the next run byte; its count and value are
+// taken from the words already loaded, and the run is stored with two word
+// stores, or eight for a run longer than 16. This runs while the span has
+// room for 72 bytes (8 copied, 64 stored) and 16 bytes of input are left;
+// the bytes stored past the run are overwritten later. Near the end of the
 // span or the input, one unit at a time; stops where a run or a unit does
 // not fit.
 void decoder::decode_span(const uint8_t*& in_ref, const uint8_t* end) {
@@ -461,16 +460,23 @@ void decoder::decode_span(const uint8_t*& in_ref, const uint8_t* end) {
     uint8_t* out = out_;
     uint8_t* const stop = span_end_;
     while (stop - out >= 72 && end - in >= 16) {
-        const uint64_t runs = run_bytes(load_le64(in));
+        const uint64_t word = load_le64(in);
+        const uint64_t next = load_le64(in + 8);
+        const uint64_t runs = run_bytes(word);
         std::memcpy(out, in, 8);
-        const size_t plain = runs == 0 ? 8 : first_byte(runs);
-        in += plain;
-        out += plain;
-        if (plain == 8)
+        if (runs == 0) {
+            in += 8;
+            out += 8;
             continue;
-        const uint32_t count = static_cast<uint32_t>(in[0] - run_flag);
-        const uint64_t repeated = low_bits * in[1];
-        in += 2;
+        }
+        // The run byte is byte `plain` of the word, its value the byte after.
+        const unsigned shift = static_cast<unsigned>(count_trailing_zeros(runs)) - 7;
+        const size_t plain = shift / 8;
+        const uint32_t count = static_cast<uint32_t>((word >> shift) & 0xFF) - run_flag;
+        const uint64_t value = (shift == 56 ? next : word >> (shift + 8)) & 0xFF;
+        const uint64_t repeated = low_bits * value;
+        in += plain + 2;
+        out += plain;
         for (int i = 0; i < 2; ++i)
             std::memcpy(out + 8 * i, &repeated, 8);
         if (count > 16) {

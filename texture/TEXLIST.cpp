@@ -25,6 +25,19 @@ struct file_closer {
 };
 using file_ptr = std::unique_ptr<FILE, file_closer>;
 
+// The stream buffer for whole texture files: an archive of a hundred small
+// images then takes a few large reads and writes instead of two per image.
+// Without the memory for it the stream keeps its own small buffer.
+constexpr size_t stream_buffer_size = 1u << 20;
+using stream_buffer = std::unique_ptr<char[]>;
+
+stream_buffer set_stream_buffer(FILE* file) {
+    stream_buffer buffer(new (std::nothrow) char[stream_buffer_size]);
+    if (buffer)
+        std::setvbuf(file, buffer.get(), _IOFBF, stream_buffer_size);
+    return buffer;
+}
+
 void add_module_codes() {
     err_table.add_error(ERR_BHDR_SIZE, "Invalid BHDR sub-record size received!");
     err_table.add_error(ERR_IFHD_SIZE, "Invalid IFHD sub-record size received!");
@@ -217,9 +230,11 @@ int TEX_IMAGE::save_pcx(const char* path, const uint8_t* palette) {
 // --- TEX_IMAGE_LIST -------------------------------------------------------------
 
 int TEX_IMAGE_LIST::load(const char* path) {
+    stream_buffer buffer;  // outlives the stream, which is closed first
     file_ptr file(openfile(path, "rb", 0));
     if (!file)
         return 0;  // the list keeps what it held
+    buffer = set_stream_buffer(file.get());
     free();
     for (;;) {
         if (image_count >= max_images) {
@@ -246,6 +261,8 @@ int TEX_IMAGE_LIST::save(const char* path) {
     platform::replacement replacement;
     if (!open_replacement(path, replacement))
         return 0;
+    // Released after finish_replacement, which closes the stream, on every path.
+    const stream_buffer buffer = set_stream_buffer(replacement.stream);
     for (int32_t i = 0; i < image_count; ++i) {
         if (!images[i] || !images[i]->write(replacement.stream)) {
             const uint32_t code = images[i] ? err_code : 8;
