@@ -188,26 +188,44 @@ TEST_F(SaveFaultTest, FileSizeLimitHalfwayLeavesTheOriginal) {
     expect_untouched();
 }
 
-TEST_F(SaveFaultTest, ReadOnlyDirectoryLeavesTheOriginal) {
-    ASSERT_EQ(0, chmod(dir.path().c_str(), 0555));
-    const libtest::child_result child = libtest::run_child([&] {
-        TEX_IMAGE_LIST list;
-        if (list.load(path.c_str()) != 1)
-            _exit(not_loaded);
-        // Permissions do not bind root: save as an ordinary user.
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(cannot_drop);
-        err_code = 0;
-        if (list.save(path.c_str()) == 1)
-            _exit(saved_ok);
-        _exit(err_code == 1 ? failed_as_expected : wrong_code);
-    });
-    chmod(dir.path().c_str(), 0755);
-    ASSERT_TRUE(child.exited) << child.err;
-    if (child.status == cannot_drop)
-        GTEST_SKIP() << "cannot switch to an unprivileged user";
-    EXPECT_EQ(failed_as_expected, child.status) << child.err;
-    expect_untouched();
+// What an ordinary user may not write, a save must not replace either: a
+// read-only directory, and a read-only file in a writable directory (a
+// rename there would work, but would overrule the file's own protection).
+struct permission_case {
+    const char* what;
+    mode_t dir_mode;
+    mode_t file_mode;
+};
+
+TEST_F(SaveFaultTest, WhatTheUserMayNotWriteIsLeftAlone) {
+    const permission_case cases[] = {
+        {"read-only directory", 0555, 0644},
+        {"read-only file", 0777, 0444},
+    };
+    for (const permission_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(0, chmod(path.c_str(), c.file_mode));
+        ASSERT_EQ(0, chmod(dir.path().c_str(), c.dir_mode));
+        const libtest::child_result child = libtest::run_child([&] {
+            TEX_IMAGE_LIST list;
+            if (list.load(path.c_str()) != 1)
+                _exit(not_loaded);
+            // Permissions do not bind root: save as an ordinary user.
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(cannot_drop);
+            err_code = 0;
+            if (list.save(path.c_str()) == 1)
+                _exit(saved_ok);
+            _exit(err_code == 1 ? failed_as_expected : wrong_code);
+        });
+        chmod(dir.path().c_str(), 0755);
+        chmod(path.c_str(), 0644);
+        ASSERT_TRUE(child.exited) << child.err;
+        if (child.status == cannot_drop)
+            GTEST_SKIP() << "cannot switch to an unprivileged user";
+        EXPECT_EQ(failed_as_expected, child.status) << child.err;
+        expect_untouched();
+    }
 }
 
 }  // namespace

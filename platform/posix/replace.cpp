@@ -104,6 +104,11 @@ bool begin_replace(const char* target, replacement& r) {
         errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return false;
     }
+    // A file the user may not write is not replaced either, although the
+    // rename in a writable directory would work: its protection stands, as
+    // it would against writing it in place.
+    if (exists && access(final_path.c_str(), W_OK) != 0)
+        return false;
 
     std::string base = base_of(final_path);
     if (base.size() > max_base_in_temp_name)
