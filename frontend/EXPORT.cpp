@@ -17,11 +17,6 @@ namespace {
 // Characters kept of the base name taken from the PCX file argument.
 constexpr uint32_t base_limit = 40;
 
-struct file_closer {
-    void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-
 // Y, N or Esc; every other key is ignored, and nothing is echoed.
 int read_answer() {
     for (;;) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "platform/COMPILER.h"
 #include "platform/PLATFORM.h"
@@ -19,6 +20,12 @@ int write_log(const char* format, ...) OSTREL_PRINTF(1, 2);
 void close_log();
 
 // --- Opening -----------------------------------------------------------------
+
+// An open stream that closes itself on every way out of its owner.
+struct file_closer {
+    void operator()(FILE* file) const noexcept { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // The one way files are opened: logs the attempt (and a failure), sets code
 // 1 on failure, and with `fatal` set ends the run through fatal_error.

@@ -12,11 +12,6 @@
 
 namespace {
 
-struct file_closer {
-    void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-
 // The largest run one unit can hold: the count lives in the low six bits.
 constexpr int max_run = 63;
 constexpr uint8_t run_flag = 0xC0;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "lib/GENERR.h"
 #include "child_process.h"
+#include "lib/GENERR.h"
 #include "lib_support.h"
 #include "platform/PLATFORM.h"
 #include "support/fixture.h"

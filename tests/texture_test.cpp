@@ -11,6 +11,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "lib_support.h"
 #include "support/fixture.h"
@@ -19,11 +20,6 @@
 namespace {
 
 using fixture::bytes;
-
-struct file_closer {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // A regular temporary file holding `data`, positioned at its start.
 file_ptr stream_of(const bytes& data) {

@@ -8,11 +8,6 @@
 
 namespace {
 
-struct file_closer {
-    void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-
 constexpr uint32_t palette_bytes = 768;
 constexpr uint32_t headed_size = 776;
 constexpr long header_bytes = 8;

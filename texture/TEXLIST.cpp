@@ -1,5 +1,6 @@
 // The images of a whole texture file, the image-level queries, replacing a
 // picture, export to PCX, and the module's start-up hook.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -8,6 +9,7 @@
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "lib/GENUTIL.h"
+#include "platform/PLATFORM.h"
 #include "texture/VUVEREDE.h"
 
 // Built before the hook below runs (same file, earlier definition).
@@ -20,22 +22,38 @@ constexpr int tag_size = 4;
 // Largest side a bitmap header can hold (a signed 16-bit word).
 constexpr int32_t max_side = 32767;
 
-struct file_closer {
-    void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-
 // The stream buffer for whole texture files: an archive of a hundred small
 // images then takes a few large reads and writes instead of two per image.
+// It is no larger than the file needs, so a small file costs no large block.
 // Without the memory for it the stream keeps its own small buffer.
-constexpr size_t stream_buffer_size = 1u << 20;
+constexpr uint64_t largest_stream_buffer = 1u << 20;
+constexpr uint64_t smallest_stream_buffer = 4096;
 using stream_buffer = std::unique_ptr<char[]>;
 
-stream_buffer set_stream_buffer(FILE* file) {
-    stream_buffer buffer(new (std::nothrow) char[stream_buffer_size]);
+stream_buffer set_stream_buffer(FILE* file, uint64_t file_size) {
+    const auto size = static_cast<size_t>(
+        std::min(largest_stream_buffer, std::max(smallest_stream_buffer, file_size)));
+    stream_buffer buffer(new (std::nothrow) char[size]);
     if (buffer)
-        std::setvbuf(file, buffer.get(), _IOFBF, stream_buffer_size);
+        std::setvbuf(file, buffer.get(), _IOFBF, size);
     return buffer;
+}
+
+// The bytes that writing the list will produce.
+uint64_t encoded_size(const TEX_IMAGE_LIST& list) {
+    uint64_t total = 0;
+    for (int32_t i = 0; i < list.image_count && i < TEX_IMAGE_LIST::max_images; ++i) {
+        const TEX_IMAGE* image = list.images[i].get();
+        if (image == nullptr)
+            continue;
+        total += TEX_IMAGE::name_size;
+        if (image->is_terminator())
+            continue;
+        total += 4;
+        for (int32_t r = 0; r < image->record_count && r < TEX_IMAGE::max_records; ++r)
+            total += 8 + uint64_t{image->records[r].length};
+    }
+    return total;
 }
 
 void add_module_codes() {
@@ -234,7 +252,9 @@ int TEX_IMAGE_LIST::load(const char* path) {
     file_ptr file(openfile(path, "rb", 0));
     if (!file)
         return 0;  // the list keeps what it held
-    buffer = set_stream_buffer(file.get());
+    const int64_t file_size = platform::bytes_left(file.get());
+    buffer = set_stream_buffer(
+        file.get(), file_size < 0 ? largest_stream_buffer : static_cast<uint64_t>(file_size));
     free();
     for (;;) {
         if (image_count >= max_images) {
@@ -262,7 +282,7 @@ int TEX_IMAGE_LIST::save(const char* path) {
     if (!open_replacement(path, replacement))
         return 0;
     // Released after finish_replacement, which closes the stream, on every path.
-    const stream_buffer buffer = set_stream_buffer(replacement.stream);
+    const stream_buffer buffer = set_stream_buffer(replacement.stream, encoded_size(*this));
     for (int32_t i = 0; i < image_count; ++i) {
         if (!images[i] || !images[i]->write(replacement.stream)) {
             const uint32_t code = images[i] ? err_code : 8;
