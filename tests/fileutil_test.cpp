@@ -1,17 +1,18 @@
 #include "lib/FILEUTIL.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "lib/GENERR.h"
 #include "lib/GENMEM.h"
 #include "lib_support.h"
+#include "platform/PLATFORM.h"
 
 namespace {
 
@@ -28,9 +29,10 @@ class file_with {
 public:
     explicit file_with(const bytes& data, const char* mode = "rb") {
         fixture::write_file(path_, data);
-        stream_ = std::fopen(path_.c_str(), mode);
+        stream_ = platform::open_file(path_.c_str(), mode);
     }
-    explicit file_with(const std::string& text) : file_with(text_bytes(text)) {}
+    // Text is read as the program reads text files: in text mode.
+    explicit file_with(const std::string& text) : file_with(text_bytes(text), "rt") {}
     ~file_with() {
         if (stream_ != nullptr)
             std::fclose(stream_);
@@ -59,7 +61,7 @@ TEST(OpenFile, MissingFileLogsBothLinesAndSetsCode1) {
 
 TEST(OpenFile, BackslashesReachTheSystemAsSlashesAndDirectoriesAreRefused) {
     fixture::temp_dir dir;
-    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("sub")));
     fixture::write_file(dir.file("sub/a.txt"), text_bytes("hi"));
     std::string windows_style = dir.path() + "\\sub\\a.txt";
     FILE* stream = openfile(windows_style.c_str(), "rt", 0);
@@ -196,7 +198,11 @@ TEST(WholeFiles, ReadBinaryAndText) {
     ASSERT_NE(text, nullptr);
     const char folded[] = {'a', '\n', 0, 'b', '\n', '\xFF', 0};
     EXPECT_EQ(std::memcmp(text.get(), folded, sizeof(folded)), 0);
-    EXPECT_EQ(err_code, 0u);  // folding line ends is not a short read
+    // Folding line ends is no short read where the program folds them
+    // itself; where the C library folds them while reading, fewer bytes
+    // arrive than the file holds, and that is reported.
+    EXPECT_EQ(err_code, libtest::text_mode_folds_line_ends() ? 2u : 0u);
+    err_code = 0;
 
     fixture::write_file(path, {});
     owned_ptr<char> empty(read_file(path.c_str()));
@@ -214,7 +220,8 @@ TEST(WholeFiles, WriteText) {
     const std::string path = dir.file("out.txt");
     err_code = 0;
     EXPECT_EQ(write_textfile(path.c_str(), "line one\nline two\n"), 1);
-    EXPECT_EQ(libtest::read_text(path), "line one\nline two\n");
+    const std::string end = libtest::text_mode_line_end();
+    EXPECT_EQ(libtest::read_text(path), "line one" + end + "line two" + end);
     EXPECT_EQ(write_textfile(path.c_str(), nullptr), 1);
     EXPECT_EQ(libtest::read_text(path), "");
     EXPECT_EQ(err_code, 0u);
@@ -316,44 +323,60 @@ TEST(Sizes, KeepPositionAndReportMissingFiles) {
 
 // --- Paths -----------------------------------------------------------------------
 
+struct path_case {
+    const char* operation;
+    const char* input;
+    std::string output;
+};
+
+void check_path_cases(const std::vector<path_case>& cases) {
+    for (const path_case& c : cases) {
+        SCOPED_TRACE(std::string(c.operation) + " " + c.input);
+        char buffer[64] = {};
+        const std::string op = c.operation;
+        if (op == "terminate" || op == "noext") {
+            std::strcpy(buffer, c.input);
+            EXPECT_EQ(op == "terminate" ? terminate_path(buffer) : remove_extension(buffer),
+                      c.output);
+        } else {
+            EXPECT_EQ(op == "path" ? extract_path(buffer, c.input, 63)
+                                   : extract_filename(buffer, c.input, 63),
+                      c.output);
+        }
+    }
+}
+
+// The backslash separates directories everywhere; the separator appended to
+// a directory is the platform's own.
 TEST(Paths, ExampleTable) {
-    struct {
-        const char* operation;
-        const char* input;
-        const char* output;
-    } cases[] = {
+    const std::string sep(1, platform::dir_separator());
+    check_path_cases({
         {"terminate", "c:\\games\\", "c:\\games\\"},
-        {"terminate", "c:\\games", "c:\\games/"},
-        {"terminate", "/home/me", "/home/me/"},
-        {"terminate", "/home/me/", "/home/me/"},
+        {"terminate", "c:\\games", "c:\\games" + sep},
+        {"terminate", "/home/me", "/home/me" + sep},
         {"terminate", "", ""},
         {"path", "tex.001", ""},
         {"file", "tex.001", "tex.001"},
         {"path", "c:\\a\\tex.001", "c:\\a\\"},
         {"file", "c:\\a\\tex.001", "tex.001"},
         {"path", "/a/b\\tex.001", "/a/b\\"},
-        {"file", "/a/b/tex.001", "tex.001"},
-        {"file", "dir/", ""},
         {"noext", "dir.x\\file", "dir.x\\file"},
-        {"noext", "dir.x/file", "dir.x/file"},
         {"noext", ".pcx", ""},
         {"noext", "a.b.pcx", "a.b"},
         {"noext", "", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.operation) + " " + c.input);
-        char buffer[64] = {};
-        const std::string op = c.operation;
-        if (op == "terminate" || op == "noext") {
-            std::strcpy(buffer, c.input);
-            EXPECT_STREQ(op == "terminate" ? terminate_path(buffer) : remove_extension(buffer),
-                         c.output);
-        } else {
-            EXPECT_STREQ(op == "path" ? extract_path(buffer, c.input, 63)
-                                      : extract_filename(buffer, c.input, 63),
-                         c.output);
-        }
-    }
+    });
+}
+
+// Where '/' separates directories too, it splits names like the backslash.
+TEST(Paths, SlashSeparatesWhereThePlatformSaysSo) {
+    if (!platform::is_dir_separator('/'))
+        GTEST_SKIP() << "'/' is no directory separator on this platform";
+    check_path_cases({
+        {"terminate", "/home/me/", "/home/me/"},
+        {"file", "/a/b/tex.001", "tex.001"},
+        {"file", "dir/", ""},
+        {"noext", "dir.x/file", "dir.x/file"},
+    });
 }
 
 TEST(Paths, Predicates) {
@@ -386,7 +409,7 @@ TEST(Paths, CopiesRespectTheirSizes) {
     const std::string source(600, 'd');
     EXPECT_EQ(copy_path(buffer, source.c_str(), 512), buffer);
     EXPECT_EQ(std::strlen(buffer), 512u);
-    EXPECT_EQ(std::string(buffer), std::string(511, 'd') + "/");
+    EXPECT_EQ(std::string(buffer), std::string(511, 'd') + platform::dir_separator());
     copy_path(buffer, "", 512);
     EXPECT_STREQ(buffer, "");
     copy_path(buffer, "c:\\x\\", 512);
@@ -418,7 +441,7 @@ TEST(Paths, CopiesRespectTheirSizes) {
 
 TEST(Directories, ChangeTestAndSearch) {
     fixture::temp_dir dir;
-    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("sub")));
     fixture::write_file(dir.file("a.pcx"), bytes(10, 1));
     fixture::write_file(dir.file("b.pcx"), bytes(20, 1));
     fixture::write_file(dir.file("c.txt"), bytes(1, 1));
@@ -437,7 +460,7 @@ TEST(Directories, ChangeTestAndSearch) {
     for (int more = ::find_first(pattern.c_str(), &record); more == 0;
          more = ::find_next(&record)) {
         found.push_back(record.name);
-        EXPECT_EQ(record.attrib, 0u);
+        EXPECT_EQ(record.attrib & platform::attrib_directory, 0u);
         EXPECT_EQ(record.size, record.name[0] == 'a' ? 10u : 20u);
         EXPECT_GT(record.time_write, 0);
     }

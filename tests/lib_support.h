@@ -12,6 +12,7 @@
 
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
+#include "platform/PLATFORM.h"
 #include "support/fixture.h"
 
 namespace libtest {
@@ -42,14 +43,43 @@ inline bool is_short_date(const std::string& text) {
     return true;
 }
 
-// The lines of a log, time stamps removed where a line has one.
+// The lines of a log, time stamps removed where a line has one. The log is
+// a text file: its lines end in CR LF where that is the platform's line end.
 inline std::vector<std::string> log_messages(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(is_time_stamp(line) ? line.substr(11) : line);
     }
     return lines;
+}
+
+// What the C library's text mode does on this platform: the bytes it writes
+// for a line feed ("\n", or "\r\n" where that is the line end), and
+// whether it reads a CR LF pair as one line feed by itself.
+inline std::string text_mode_line_end() {
+    fixture::temp_dir dir;
+    const std::string path = dir.file("probe.txt");
+    if (FILE* f = platform::open_file(path.c_str(), "wt")) {
+        std::fputc('\n', f);
+        std::fclose(f);
+    }
+    return read_text(path);
+}
+
+inline bool text_mode_folds_line_ends() {
+    fixture::temp_dir dir;
+    const std::string path = dir.file("probe.txt");
+    fixture::write_file(path, {'a', '\r', '\n'});
+    FILE* f = platform::open_file(path.c_str(), "rt");
+    if (f == nullptr)
+        return false;
+    char buffer[4];
+    const size_t got = std::fread(buffer, 1, sizeof buffer, f);
+    std::fclose(f);
+    return got == 2;
 }
 
 // Opens a log in a fresh directory; close() ends it and returns its lines.

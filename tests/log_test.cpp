@@ -44,7 +44,8 @@ TEST(Log, OpeningLinesListingAndClosingLines) {
     ASSERT_EQ(text.compare(11, opened.size(), opened), 0) << text;
     const std::string date = text.substr(11 + opened.size(), 8);
     EXPECT_TRUE(libtest::is_short_date(date)) << date;
-    EXPECT_EQ(text[11 + opened.size() + 8], '\n');
+    EXPECT_EQ(text.substr(11 + opened.size() + 8, libtest::text_mode_line_end().size()),
+              libtest::text_mode_line_end());
     const std::time_t now = std::time(nullptr);
     const std::tm* local = std::localtime(&now);
     EXPECT_EQ(std::stoi(date.substr(0, 2)), local->tm_mon + 1);
