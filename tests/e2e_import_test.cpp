@@ -23,18 +23,7 @@ std::vector<fixture::image> three_images() {
             fixture::simple_image("THREE", 5, 5, true, false, 3)};
 }
 
-// `img` as the import should leave it after receiving a picture.
-fixture::image with_picture(fixture::image img, int width, int height, const fixture::bytes& px) {
-    for (fixture::record& r : img.records) {
-        if (r.tag == "BHDR")
-            r.content = fixture::bhdr(static_cast<int16_t>(width), static_cast<int16_t>(height));
-        if (r.tag == "DATA") {
-            img.size += static_cast<int32_t>(px.size()) - static_cast<int32_t>(r.content.size());
-            r.content = px;
-        }
-    }
-    return img;
-}
+using fixture::with_picture;
 
 void standard_files(const workspace& ws, const std::vector<fixture::image>& images) {
     ws.put("TEXBSI.001", fixture::texture_file(images));

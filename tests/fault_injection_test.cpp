@@ -42,13 +42,7 @@ bool is_temporary(const std::string& name) {
     return name.find(".ostrel-") != std::string::npos;
 }
 
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using fixture::names_in;
 
 // Starts the program in `dir` with its output thrown away; with `uid` set,
 // as that user (so that permissions bind a test that runs as root).

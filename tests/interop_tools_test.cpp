@@ -112,18 +112,7 @@ bytes picture(int width, int height) {
     return px;
 }
 
-// `img` with a picture of its own: BHDR, DATA and the size to match.
-fixture::image with_picture(fixture::image img, int width, int height, const bytes& px) {
-    for (fixture::record& r : img.records) {
-        if (r.tag == "BHDR")
-            r.content = fixture::bhdr(static_cast<int16_t>(width), static_cast<int16_t>(height));
-        if (r.tag == "DATA") {
-            img.size += static_cast<int32_t>(px.size()) - static_cast<int32_t>(r.content.size());
-            r.content = px;
-        }
-    }
-    return img;
-}
+using fixture::with_picture;
 
 // --- What Ostrel exports, read by the tools ----------------------------------
 

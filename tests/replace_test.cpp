@@ -24,13 +24,7 @@ namespace {
 using fixture::bytes;
 namespace fs = std::filesystem;
 
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using fixture::names_in;
 
 mode_t mode_of(const std::string& path) {
     struct stat info {};

@@ -20,13 +20,7 @@ using fixture::bytes;
 using fixture::image;
 using fixture::record;
 
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using fixture::names_in;
 
 class TexListTest : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 #include "support/fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -61,6 +62,18 @@ image simple_image(const std::string& name, int16_t width, int16_t height, bool 
     img.records.push_back({"DATA", pixels(width, height, seed)});
     img.records.push_back({"END ", {}});
     img.size = static_cast<int32_t>(width * height + 100);
+    return img;
+}
+
+image with_picture(image img, int width, int height, const bytes& px) {
+    for (record& r : img.records) {
+        if (r.tag == "BHDR")
+            r.content = bhdr(static_cast<int16_t>(width), static_cast<int16_t>(height));
+        if (r.tag == "DATA") {
+            img.size += static_cast<int32_t>(px.size()) - static_cast<int32_t>(r.content.size());
+            r.content = px;
+        }
+    }
     return img;
 }
 
@@ -145,6 +158,14 @@ bytes read_file(const std::string& path) {
 }
 
 bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::vector<std::string> names_in(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 temp_dir::temp_dir() {
     namespace fs = std::filesystem;

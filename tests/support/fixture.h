@@ -39,6 +39,10 @@ bytes pixels(int width, int height, uint8_t seed = 0);  // row-major ramp
 image simple_image(const std::string& name, int16_t width, int16_t height, bool with_cmap,
                    bool with_ifhd = true, uint8_t seed = 0);
 
+// `img` as an import leaves it after it received a picture: BHDR width and
+// height, DATA the pixels, and the size changed by the change of DATA length.
+image with_picture(image img, int width, int height, const bytes& px);
+
 bytes encode_image(const image& img);
 // Images, then a terminator (9 bytes, first 0; the other 8 as given).
 bytes texture_file(const std::vector<image>& images,
@@ -54,6 +58,8 @@ bytes pcx_file(int width, int height, const bytes& pixels, const bytes& palette7
 void write_file(const std::string& path, const bytes& data);
 bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
+// The names of the entries of a directory, sorted.
+std::vector<std::string> names_in(const std::string& dir);
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when the object goes away.
