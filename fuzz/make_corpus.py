@@ -11,51 +11,15 @@ same bytes, so the committed files can be made again at any time.
 """
 
 import os
-import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from texfile import (TERMINATOR, bitmap_header, image, palette, pcx_header,  # noqa: E402
+                     picture_image, pixels, record, rle_lines)
 
 # --- Texture files ------------------------------------------------------------
 
-
-def bitmap_header(width, height):
-    return struct.pack("<13h", 7, -2, width, height, 4, 5, 6, 0, 65, 9, 10, 256, 12)
-
-
-def ifhd():
-    return struct.pack("<H", 1) + bytes(range(2, 44))
-
-
-def colour_map(seed=0):
-    return bytes((i * 7 + seed) & 0xFF for i in range(768))
-
-
-def pixels(width, height, seed=0):
-    return bytes((x // 3 + y * 5 + seed) & 0xFF for y in range(height) for x in range(width))
-
-
-def record(tag, content, length=None):
-    return tag + struct.pack(">I", len(content) if length is None else length) + content
-
-
-def image(name, records, size=None):
-    body = b"".join(records)
-    if size is None:
-        size = len(body)
-    return name.ljust(9, b"\0")[:9] + struct.pack("<i", size) + body
-
-
 END = record(b"END ", b"")
-TERMINATOR = bytes(9)
-
-
-def picture_image(name, width, height, with_cmap=False, with_ifhd=True, seed=0):
-    records = [record(b"BHDR", bitmap_header(width, height))]
-    if with_ifhd:
-        records.append(record(b"IFHD", ifhd()))
-    if with_cmap:
-        records.append(record(b"CMAP", colour_map(seed)))
-    records += [record(b"DATA", pixels(width, height, seed)), END]
-    return image(name, records, width * height + 100)
 
 
 def texture_seeds():
@@ -90,37 +54,9 @@ def texture_seeds():
 # --- PCX files ---------------------------------------------------------------
 
 
-def pcx_header(width, height, bytes_per_line=None, bits=8, planes=1):
-    if bytes_per_line is None:
-        bytes_per_line = width
-    header = struct.pack("<4B6H48xBBHHHH", 10, 5, 1, bits, 0, 0, width - 1, height - 1, 150,
-                         150, 0, planes, bytes_per_line, 1, 1024, 768)
-    return header + bytes(128 - len(header))
-
-
-def pcx_palette(seed=0):
-    return bytes((255 - i * 3 + seed) & 0xFF for i in range(768))
-
-
-def rle_lines(width, height, data):
-    out = bytearray()
-    for y in range(height):
-        line = data[y * width:(y + 1) * width]
-        x = 0
-        while x < width:
-            run = 1
-            while x + run < width and run < 63 and line[x + run] == line[x]:
-                run += 1
-            if run > 1 or line[x] >= 0xC0:
-                out.append(0xC0 + run)
-            out.append(line[x])
-            x += run
-    return bytes(out)
-
-
 def pcx(width, height, rle, bytes_per_line=None, marker=True, bits=8, planes=1, seed=0):
     return (pcx_header(width, height, bytes_per_line, bits, planes) + rle
-            + (b"\x0c" if marker else b"") + pcx_palette(seed))
+            + (b"\x0c" if marker else b"") + palette(seed))
 
 
 def pcx_seeds():

@@ -14,34 +14,25 @@ import os
 import struct
 import sys
 
-
-def bitmap_header(width, height):
-    # 13 little-endian words; width and height are words 2 and 3. The other
-    # words are carried by the tool unchanged; these are plausible values.
-    words = [0, 0, width, height, 0, 0, 0, 0, 65, 0, 0, 256, 0]
-    return struct.pack("<13h", *words)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from texfile import TERMINATOR, bitmap_header, image, record  # noqa: E402
 
 
-def ifhd_block():
-    return struct.pack("<H", 1) + bytes(42)
+# Bitmap header words 0, 1 and 4 to 12: the tool carries them unchanged;
+# these are plausible values.
+SAMPLE_HEADER_WORDS = (0, 0, 0, 0, 0, 0, 65, 0, 0, 256, 0)
 
 
-def sub_record(tag, content):
-    assert len(tag) == 4
-    return tag + struct.pack(">I", len(content)) + content
-
-
-def image(name, width, height, pixels, colour_map=None, with_ifhd=True):
+def sample_image(name, width, height, pixels, colour_map=None, with_ifhd=True):
     assert len(pixels) == width * height and len(name) <= 9
-    records = [sub_record(b"BHDR", bitmap_header(width, height))]
+    records = [record(b"BHDR", bitmap_header(width, height, SAMPLE_HEADER_WORDS))]
     if with_ifhd:
-        records.append(sub_record(b"IFHD", ifhd_block()))
+        records.append(record(b"IFHD", struct.pack("<H", 1) + bytes(42)))
     if colour_map is not None:
-        records.append(sub_record(b"CMAP", colour_map))
-    records.append(sub_record(b"DATA", pixels))
-    records.append(sub_record(b"END ", b""))
-    body = b"".join(records)
-    return name.ljust(9, b"\0") + struct.pack("<i", len(body)) + body
+        records.append(record(b"CMAP", colour_map))
+    records.append(record(b"DATA", pixels))
+    records.append(record(b"END ", b""))
+    return image(name, records)
 
 
 def ramp_palette(ramps):
@@ -111,11 +102,11 @@ def main():
 
     odd_colours = ramp_palette(list(reversed(GAME_RAMPS)))
     texture = b"".join([
-        image(b"SKY01", 64, 32, sky(64, 32), colour_map=ramp_palette(SKY_RAMPS)),
-        image(b"WALL", 32, 32, wall(32, 32)),
-        image(b"ODD", 13, 9, diamond(13, 9), colour_map=odd_colours, with_ifhd=False),
-        image(b"DOOR", 24, 40, planks(24, 40)),
-    ]) + bytes(9)  # the terminator: a name whose first byte is 0
+        sample_image(b"SKY01", 64, 32, sky(64, 32), colour_map=ramp_palette(SKY_RAMPS)),
+        sample_image(b"WALL", 32, 32, wall(32, 32)),
+        sample_image(b"ODD", 13, 9, diamond(13, 9), colour_map=odd_colours, with_ifhd=False),
+        sample_image(b"DOOR", 24, 40, planks(24, 40)),
+    ]) + TERMINATOR
 
     with open(os.path.join(target, "TEXBSI.001"), "wb") as f:
         f.write(texture)

@@ -27,30 +27,13 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from texfile import bitmap_header, colour_map, ifhd, palette, pcx_file, pixels  # noqa: E402
+
 SKIPPED = 77
 CONFIG = argparse.Namespace(ostrel=None, runner=[], host_ostrel=None, samples=None)
 
 # --- Fixtures: texture files, palettes and PCX files as bytes --------------------
-
-
-def bitmap_header(width, height):
-    return struct.pack("<13h", 7, -2, width, height, 4, 5, 6, 0, 65, 9, 10, 256, 12)
-
-
-def ifhd():
-    return bytes([1, 0]) + bytes((i * 3) & 0xFF for i in range(2, 44))
-
-
-def colour_map(seed=0):
-    return bytes((i * 7 + seed) & 0xFF for i in range(768))
-
-
-def palette(seed=0):
-    return bytes((255 - i * 3 + seed) & 0xFF for i in range(768))
-
-
-def pixels(width, height, seed=0):
-    return bytes(((x // 3) + y * 5 + seed) & 0xFF for y in range(height) for x in range(width))
 
 
 class Image:
@@ -89,24 +72,6 @@ class Image:
 
 def texture_file(images, terminated=True):
     return b"".join(img.encode() for img in images) + (bytes(9) if terminated else b"")
-
-
-def pcx_file(width, height, data, palette768):
-    """A PCX file exactly as the program writes one."""
-    out = bytearray([10, 5, 1, 8]) + struct.pack("<6H", 0, 0, width - 1, height - 1, 150, 150)
-    out += bytes(48) + bytes([0, 1]) + struct.pack("<4H", width, 1, 1024, 768) + bytes(54)
-    for y in range(height):
-        line = data[y * width:(y + 1) * width]
-        x = 0
-        while x < width:
-            run = 1
-            while x + run < width and run < 63 and line[x + run] == line[x]:
-                run += 1
-            if run > 1 or line[x] >= 0xC0:
-                out.append(0xC0 + run)
-            out.append(line[x])
-            x += run
-    return bytes(out) + b"\x0c" + palette768
 
 
 def exported_pcx(image, palette768):
