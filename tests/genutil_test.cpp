@@ -7,12 +7,14 @@
 #include <string>
 
 #include "lib/GENERR.h"
+#include "support/fixture.h"
 
 namespace {
 
 // What list_programs writes, through a temporary stream.
 std::string listing(REG_TYPE& registry, uint32_t flags) {
-    FILE* stream = std::tmpfile();
+    const fixture::scratch_stream scratch;
+    FILE* stream = scratch.get();
     if (stream == nullptr)
         return "<no stream>";
     registry.list_programs(stream, flags);
@@ -20,7 +22,6 @@ std::string listing(REG_TYPE& registry, uint32_t flags) {
     std::rewind(stream);
     for (int c; (c = std::fgetc(stream)) != EOF;)
         text.push_back(static_cast<char>(c));
-    std::fclose(stream);
     return text;
 }
 

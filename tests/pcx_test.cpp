@@ -170,7 +170,8 @@ TEST_F(PcxTest, SaveRawLeavesTheObjectEmptyAndTheBufferLent) {
 TEST_F(PcxTest, HeaderExtentsAreConvertedWithoutDisturbingMemory) {
     image.header.max_x = 10;
     image.header.max_y = 20;
-    FILE* file = std::tmpfile();
+    const fixture::scratch_stream scratch;
+    FILE* file = scratch.get();
     ASSERT_NE(nullptr, file);
     ASSERT_EQ(1, image.write_header(file));
     EXPECT_EQ(10, image.header.max_x);
@@ -189,7 +190,6 @@ TEST_F(PcxTest, HeaderExtentsAreConvertedWithoutDisturbingMemory) {
     EXPECT_EQ(20, other.height());
     EXPECT_EQ(0, other.read_header(file));  // nothing left
     EXPECT_EQ(2u, err_code);
-    std::fclose(file);
 }
 
 // --- Reader -------------------------------------------------------------------

@@ -39,10 +39,11 @@ protected:
         return fixture::read_file(out);
     }
 
-    // The bytes the list's images write, without a trip to the disk: save()
-    // syncs every file, which would make the many-file tests slow.
+    // The bytes the list's images write, without save(): it syncs every
+    // file, which would make the many-file tests slow.
     bytes written() {
-        FILE* file = std::tmpfile();
+        const fixture::scratch_stream scratch;
+        FILE* file = scratch.get();
         EXPECT_NE(nullptr, file);
         if (file == nullptr)
             return {};
@@ -54,7 +55,6 @@ protected:
         if (size > 0) {
             EXPECT_EQ(out.size(), std::fread(out.data(), 1, out.size(), file));
         }
-        std::fclose(file);
         return out;
     }
 

@@ -17,30 +17,35 @@ void put_le16(bytes& out, uint16_t value) {
 }
 
 void put_le32(bytes& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 void put_be32(bytes& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 bytes bhdr(int16_t width, int16_t height) {
     bytes out;
     const int16_t words[13] = {7, -2, width, height, 4, 5, 6, 0, 65, 9, 10, 256, 12};
-    for (int16_t w : words) put_le16(out, static_cast<uint16_t>(w));
+    for (int16_t w : words)
+        put_le16(out, static_cast<uint16_t>(w));
     return out;
 }
 
 bytes ifhd() {
     bytes out(44, 0);
     out[0] = 1;
-    for (size_t i = 2; i < out.size(); ++i) out[i] = static_cast<uint8_t>(i * 3);
+    for (size_t i = 2; i < out.size(); ++i)
+        out[i] = static_cast<uint8_t>(i * 3);
     return out;
 }
 
 bytes cmap(uint8_t seed) {
     bytes out(768);
-    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(i * 7 + seed);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<uint8_t>(i * 7 + seed);
     return out;
 }
 
@@ -57,8 +62,10 @@ image simple_image(const std::string& name, int16_t width, int16_t height, bool 
     image img;
     img.name = name;
     img.records.push_back({"BHDR", bhdr(width, height)});
-    if (with_ifhd) img.records.push_back({"IFHD", ifhd()});
-    if (with_cmap) img.records.push_back({"CMAP", cmap(seed)});
+    if (with_ifhd)
+        img.records.push_back({"IFHD", ifhd()});
+    if (with_cmap)
+        img.records.push_back({"CMAP", cmap(seed)});
     img.records.push_back({"DATA", pixels(width, height, seed)});
     img.records.push_back({"END ", {}});
     img.size = static_cast<int32_t>(width * height + 100);
@@ -79,7 +86,8 @@ image with_picture(image img, int width, int height, const bytes& px) {
 
 bytes encode_image(const image& img) {
     bytes out(9, 0);
-    for (size_t i = 0; i < img.name.size() && i < 9; ++i) out[i] = static_cast<uint8_t>(img.name[i]);
+    for (size_t i = 0; i < img.name.size() && i < 9; ++i)
+        out[i] = static_cast<uint8_t>(img.name[i]);
     put_le32(out, static_cast<uint32_t>(img.size));
     for (const record& r : img.records) {
         for (size_t i = 0; i < 4; ++i)
@@ -104,7 +112,8 @@ bytes texture_file(const std::vector<image>& images, const bytes& terminator) {
 
 bytes palette(uint8_t seed) {
     bytes out(768);
-    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(255 - i * 3 + seed);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<uint8_t>(255 - i * 3 + seed);
     return out;
 }
 
@@ -135,7 +144,8 @@ bytes pcx_file(int width, int height, const bytes& px, const bytes& palette768) 
             int run = 1;
             while (x + run < width && run < 63 && px[static_cast<size_t>(y) * width + x + run] == v)
                 ++run;
-            if (run > 1 || v >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 + run));
+            if (run > 1 || v >= 0xC0)
+                out.push_back(static_cast<uint8_t>(0xC0 + run));
             out.push_back(v);
             x += run;
         }
@@ -147,17 +157,21 @@ bytes pcx_file(int width, int height, const bytes& px, const bytes& palette768) 
 
 void write_file(const std::string& path, const bytes& data) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) throw std::runtime_error("cannot write " + path);
+    if (!f)
+        throw std::runtime_error("cannot write " + path);
     f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 bytes read_file(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    if (!f) return {};
+    if (!f)
+        return {};
     return bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+bool file_exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 std::vector<std::string> names_in(const std::string& dir) {
     std::vector<std::string> names;
@@ -172,8 +186,8 @@ temp_dir::temp_dir() {
     const fs::path base = fs::temp_directory_path();
     std::random_device random;
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        fs::path candidate = base / ("ostrel-test-" + std::to_string(random()) + "-" +
-                                     std::to_string(attempt));
+        fs::path candidate =
+            base / ("ostrel-test-" + std::to_string(random()) + "-" + std::to_string(attempt));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
             path_ = candidate.string();
@@ -186,6 +200,13 @@ temp_dir::temp_dir() {
 temp_dir::~temp_dir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+scratch_stream::scratch_stream() : stream_(std::fopen(dir_.file("scratch.bin").c_str(), "w+b")) {}
+
+scratch_stream::~scratch_stream() {
+    if (stream_ != nullptr)
+        std::fclose(stream_);
 }
 
 std::string shared_dir() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,8 @@ struct image {
 
 // 26-byte bitmap header: fields 0 to 12, width and height at words 2 and 3.
 bytes bhdr(int16_t width, int16_t height);
-bytes ifhd();                      // 44 bytes, first word 1
-bytes cmap(uint8_t seed = 0);      // 768 bytes, a recognisable ramp
+bytes ifhd();                                           // 44 bytes, first word 1
+bytes cmap(uint8_t seed = 0);                           // 768 bytes, a recognisable ramp
 bytes pixels(int width, int height, uint8_t seed = 0);  // row-major ramp
 
 // An image with BHDR, optional IFHD and CMAP, DATA of width x height and
@@ -45,10 +46,9 @@ image with_picture(image img, int width, int height, const bytes& px);
 
 bytes encode_image(const image& img);
 // Images, then a terminator (9 bytes, first 0; the other 8 as given).
-bytes texture_file(const std::vector<image>& images,
-                   const bytes& terminator = bytes(9, 0));
+bytes texture_file(const std::vector<image>& images, const bytes& terminator = bytes(9, 0));
 
-bytes palette(uint8_t seed = 0);   // 768 bytes
+bytes palette(uint8_t seed = 0);  // 768 bytes
 
 // A PCX file as the program writes it: default header, runs per line, 12,
 // palette. bytes_per_line 0 means the width.
@@ -74,6 +74,22 @@ public:
 
 private:
     std::string path_;
+};
+
+// A read-write binary stream on a new file in a temporary directory of its
+// own, closed and removed with the object. (std::tmpfile names its files in
+// the drive's root on Windows, where parallel test processes collide.)
+class scratch_stream {
+public:
+    scratch_stream();
+    ~scratch_stream();
+    scratch_stream(const scratch_stream&) = delete;
+    scratch_stream& operator=(const scratch_stream&) = delete;
+    FILE* get() const { return stream_; }
+
+private:
+    temp_dir dir_;
+    FILE* stream_ = nullptr;
 };
 
 // Directory of the shared material (real PCX files), or "" when absent.
