@@ -13,6 +13,7 @@
 #include "fuzz/fuzz_support.h"
 #include "lib/GENERR.h"
 #include "pcx/PCX.h"
+#include "support/fixture.h"
 #include "texture/VUVEREDE.h"
 
 namespace {
@@ -88,46 +89,6 @@ picture reference_decode(const uint8_t* data, size_t size) {
 
 // --- The small texture file the picture goes into ----------------------------
 
-struct record {
-    const char* tag;
-    bytes content;
-};
-
-void put_le16(bytes& out, uint32_t value) {
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void put_le32(bytes& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-void put_be32(bytes& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-bytes bitmap_header(int width, int height) {
-    bytes out;
-    const int words[13] = {7, -2, width, height, 4, 5, 6, 0, 65, 9, 10, 256, 12};
-    for (int word : words)
-        put_le16(out, static_cast<uint16_t>(word));
-    return out;
-}
-
-void put_image(bytes& out, const char* name, int32_t size, const record* records, int count) {
-    uint8_t padded[9] = {};
-    std::memcpy(padded, name, std::min(std::strlen(name), sizeof padded));
-    out.insert(out.end(), padded, padded + sizeof padded);
-    put_le32(out, static_cast<uint32_t>(size));
-    for (int i = 0; i < count; ++i) {
-        out.insert(out.end(), records[i].tag, records[i].tag + 4);
-        put_be32(out, static_cast<uint32_t>(records[i].content.size()));
-        out.insert(out.end(), records[i].content.begin(), records[i].content.end());
-    }
-}
-
 // Two images and a terminator with bytes of its own behind the NUL. The
 // picture goes into the first image; everything but its DATA, its size and
 // its header's width and height must come out as it went in.
@@ -141,20 +102,18 @@ bytes small_texture(int width, int height, const bytes& pixels) {
     ifhd[0] = 1;
     ifhd[1] = 0;
     const int32_t size = first_size + static_cast<int32_t>(pixels.size()) - 8;
-    const record first[] = {{"BHDR", bitmap_header(width, height)},
-                            {"IFHD", ifhd},
-                            {"CMAP", colour_map},
-                            {"DATA", pixels},
-                            {"XTRA", {1, 2, 3}},
-                            {"END ", {}}};
-    const record second[] = {
-        {"BHDR", bitmap_header(2, 2)}, {"DATA", {9, 8, 7, 6, 5}}, {"END ", {}}};
-    bytes out;
-    put_image(out, "picture", size, first, 6);
-    put_image(out, "KEEP", 77, second, 3);
-    const uint8_t terminator[9] = {0, 'e', 'n', 'd', 0, 1, 2, 3, 4};
-    out.insert(out.end(), terminator, terminator + sizeof terminator);
-    return out;
+    const fixture::image first{
+        "picture",
+        size,
+        {{"BHDR", fixture::bhdr(static_cast<int16_t>(width), static_cast<int16_t>(height))},
+         {"IFHD", ifhd},
+         {"CMAP", colour_map},
+         {"DATA", pixels},
+         {"XTRA", {1, 2, 3}},
+         {"END ", {}}}};
+    const fixture::image second{
+        "KEEP", 77, {{"BHDR", fixture::bhdr(2, 2)}, {"DATA", {9, 8, 7, 6, 5}}, {"END ", {}}}};
+    return fixture::texture_file({first, second}, {0, 'e', 'n', 'd', 0, 1, 2, 3, 4});
 }
 
 const bytes& original_texture() {
