@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "lib/GENMEM.h"
+#include "platform/COMPILER.h"
 
 enum class picture_kind : uint8_t {
     // Palette indices, with the palette the file gives them
@@ -48,3 +49,12 @@ struct PICTURE {
     // Back to an empty picture.
     void clear();
 };
+
+// Why the last picture could not be read or taken, in words for the user
+// ("16-bit samples: save the picture with 8 bits per sample"), set by the
+// readers beside err_code; "" when nothing was refused since the last clear.
+const char* picture_reason();
+void clear_picture_reason();
+// Sets err_code to `code` and the reason (cut to 255 characters); returns 0,
+// so a reader's refusal is one line: `return refuse_picture(9, "...");`.
+int refuse_picture(uint32_t code, const char* format, ...) OSTREL_PRINTF(2, 3);
