@@ -124,9 +124,15 @@ int export_pcx(const char* texture_path) {
 
         char shown_name[TEX_IMAGE::name_size + 1];
         display_name(shown_name, image.name);
-        std::printf("\nImage %s (%dx%d) -> %s\n", shown_name,
-                    static_cast<int>(texture_list.get_width(0)),
-                    static_cast<int>(texture_list.get_height(0)), output_name);
+        const int width = static_cast<int>(texture_list.get_width(0));
+        const int height = static_cast<int>(texture_list.get_height(0));
+        const int frame_count = static_cast<int>(image.get_frames());
+        if (frame_count > 1) {
+            std::printf("\nImage %s (%dx%d, %d frames) -> %s\n", shown_name, width, height,
+                        frame_count, output_name);
+        } else {
+            std::printf("\nImage %s (%dx%d) -> %s\n", shown_name, width, height, output_name);
+        }
         std::printf("        Save Image as PCX (Y/N)?");
         std::fflush(stdout);
         const int answer = read_answer();

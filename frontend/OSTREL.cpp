@@ -14,6 +14,7 @@
 #include "lib/GENERR.h"
 #include "lib/GENSTRIN.h"
 #include "lib/GENUTIL.h"
+#include "picture/PICTURE.h"
 #include "platform/PLATFORM.h"
 
 int32_t convert_to_pcx = 1;
@@ -134,8 +135,12 @@ void import_picture(const char* texture_path) {
         exit_with_error("Error loading PCX file '%s'!", pcx_full_path);
     }
 
+    clear_picture_reason();
     if (!texture_list.put_picture(image_index - 1, pcx_image.width(), pcx_image.height(),
                                   pcx_image.pixels)) {
+        if (picture_reason()[0] != '\0')
+            exit_with_error("Error replacing image %d in texture!\n   %s", image_index,
+                            picture_reason());
         exit_with_error("Error replacing image %d in texture!", image_index);
     }
 

@@ -14,8 +14,9 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from texfile import (TERMINATOR, bitmap_header, image, palette, pcx_header,  # noqa: E402
-                     picture_image, pixels, record, rle_lines)
+from texfile import (TERMINATOR, animated_bitmap_header, bitmap_header,  # noqa: E402
+                     frame_table_data, image, palette, pcx_header, picture_image, pixels,
+                     record, rle_lines)
 
 # --- Texture files ------------------------------------------------------------
 
@@ -49,6 +50,19 @@ def texture_seeds():
     yield "wrong_fixed_length", image(b"BAD", [record(b"CMAP", bytes(767)), END]) + TERMINATOR
     yield "length_beyond_file", image(b"HUGE", [record(b"DATA", b"\1\2", 0x7FFFFFFF)]) \
         + TERMINATOR
+    # Animated images: 3 frames of 4x2 sharing rows, with bytes behind the
+    # rows; a single frame; a table entry that points past the end.
+    strip = bytes([1, 2, 3, 4, 9, 9, 9, 9,  1, 2, 3, 4, 0xC0, 0xC1, 0xC2, 0xFF,
+                   9, 9, 9, 9, 1, 2, 3, 4])
+    yield "animated_shared_rows", image(b"FIRE01", [
+        record(b"BHDR", animated_bitmap_header(4, 2, 3)),
+        record(b"DATA", frame_table_data(4, 2, 3, strip, b"tail")), END]) + TERMINATOR
+    yield "animated_one_frame", image(b"WATER", [
+        record(b"BHDR", animated_bitmap_header(3, 2, 1)), record(b"CMAP", palette(3)),
+        record(b"DATA", frame_table_data(3, 2, 1, b"\5\6\7\5\6\7")), END]) + TERMINATOR
+    yield "animated_entry_past_end", image(b"BROKEN", [
+        record(b"BHDR", animated_bitmap_header(4, 1, 2)),
+        record(b"DATA", bytes([8, 0, 0, 0, 200, 0, 0, 0]) + bytes(4)), END]) + TERMINATOR
 
 
 # --- PCX files ---------------------------------------------------------------

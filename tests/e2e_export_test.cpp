@@ -355,12 +355,13 @@ TEST(Sample, ExportsEveryImage) {
     workspace ws;
     ws.put("TEXBSI.001", fixture::read_file(sample_dir() + "/TEXBSI.001"));
     ws.put("redguard.col", fixture::read_file(sample_dir() + "/redguard.col"));
-    const run::result r = ws.run({"TEXBSI.001"}, "yyyy");
+    const run::result r = ws.run({"TEXBSI.001"}, "yyyyy");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, offer("sky01", "64x32", "sky01.pcx") + offer("wall", "32x32", "wall.pcx") +
-                         offer("odd", "13x9", "odd.pcx") + offer("door", "24x40", "door.pcx"));
-    EXPECT_EQ(pcx_files(ws),
-              (std::vector<std::string>{"door.pcx", "odd.pcx", "sky01.pcx", "wall.pcx"}));
+                         offer("odd", "13x9", "odd.pcx") + offer("door", "24x40", "door.pcx") +
+                         offer("fire01", "16x16, 4 frames", "fire01.pcx"));
+    EXPECT_EQ(pcx_files(ws), (std::vector<std::string>{"door.pcx", "fire01.pcx", "odd.pcx",
+                                                       "sky01.pcx", "wall.pcx"}));
 }
 
 }  // namespace

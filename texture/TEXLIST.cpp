@@ -9,7 +9,9 @@
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "lib/GENUTIL.h"
+#include "picture/PICTURE.h"
 #include "platform/PLATFORM.h"
+#include "texture/FRAMES.h"
 #include "texture/VUVEREDE.h"
 
 // Built before the hook below runs (same file, earlier definition).
@@ -114,6 +116,40 @@ TEX_CONTENT* raw_content_of(const TEX_RECORD& record) {
     return content != nullptr && typeid(*content) == typeid(TEX_CONTENT) ? content : nullptr;
 }
 
+// The records the export reads, by its rule: exact tags, the later record
+// of a tag winning, so an image's own colour map beats the palette given.
+struct picture_records {
+    const TEX_BHDR* header = nullptr;
+    const TEX_CONTENT* data = nullptr;
+    const TEX_CMAP* colour_map = nullptr;
+};
+
+// False when a matching record has no usable content (code 1005).
+bool find_picture_records(const TEX_IMAGE& image, picture_records& found) {
+    for (int32_t i = 0; i < image.record_count && i < TEX_IMAGE::max_records; ++i) {
+        const TEX_RECORD& record = image.records[i];
+        if (same_tag(record, "BHDR")) {
+            found.header = header_of(record);
+            if (found.header == nullptr)
+                return fail(ERR_ZERO_SIZE_IMAGE) != 0;
+        } else if (same_tag(record, "CMAP")) {
+            found.colour_map = colour_map_of(record);
+            if (found.colour_map == nullptr)
+                return fail(ERR_ZERO_SIZE_IMAGE) != 0;
+        } else if (same_tag(record, "DATA")) {
+            found.data = raw_content_of(record);
+            if (found.data == nullptr)
+                return fail(ERR_ZERO_SIZE_IMAGE) != 0;
+        }
+    }
+    return true;
+}
+
+frames::layout layout_of(const TEX_BHDR& header, const TEX_CONTENT& data, const char** why) {
+    return frames::classify(header.width, header.height, header.frame_count(),
+                            header.data_encoding(), data.data.get(), data.data_size, why);
+}
+
 }  // namespace
 
 // --- TEX_IMAGE: queries, picture, export ----------------------------------------
@@ -157,6 +193,15 @@ int32_t TEX_IMAGE::get_height() {
     return header->height;
 }
 
+int32_t TEX_IMAGE::get_frames() {
+    picture_records found;
+    if (!find_picture_records(*this, found) || found.header == nullptr || found.data == nullptr)
+        return 1;
+    if (layout_of(*found.header, *found.data, nullptr) != frames::layout::frame_table)
+        return 1;
+    return found.header->frame_count();
+}
+
 // Replaces the first "DATA" content (case-blind) with a copy of the pixels
 // and sets the size and the first "BHDR" to match. Every check comes before
 // the first change, so a refused picture leaves the image exactly as it was.
@@ -182,6 +227,22 @@ int TEX_IMAGE::put_picture(int32_t width, int32_t height, const uint8_t* pixels)
     if (width < 1 || height < 1 || width > max_side || height > max_side)
         return fail(9);
 
+    // Plain pixels written over a frame table, while the header still says
+    // "frame table", would make the game read pixels as offsets.
+    const char* why = nullptr;
+    switch (layout_of(*header, *data, &why)) {
+    case frames::layout::damaged:
+        write_log("VUVEREDE - put_picture(): Image '%s' says it is animated, but %s!", name, why);
+        return refuse_picture(9,
+                              "The image says it is animated, but %s; it is left as it is "
+                              "rather than made worse.",
+                              why);
+    case frames::layout::frame_table:
+        return put_frames(data_record, *header, width, height, pixels);
+    case frames::layout::plain:
+        break;
+    }
+
     const uint32_t n = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
     if (data->data && n <= data->data_size) {
         // The usual edit keeps the size: the picture then goes into the
@@ -193,54 +254,120 @@ int TEX_IMAGE::put_picture(int32_t width, int32_t height, const uint8_t* pixels)
         std::memcpy(copy.get(), pixels, n);
         data->data = std::move(copy);
     }
-    data->data_size = n;
-
-    // The size field moves by the change of the DATA length; done in 32-bit
-    // unsigned arithmetic, it wraps as the stored field does.
-    size = static_cast<int32_t>(static_cast<uint32_t>(size) + n - data_record.length);
-    data_record.length = n;
+    set_data_length(data_record, n);
     header->width = static_cast<int16_t>(width);
     header->height = static_cast<int16_t>(height);
     return 1;
 }
 
-// Later records win over earlier ones, so an image's own colour map beats
-// the palette given. A matching record without usable content, or a picture
-// its DATA cannot fill, makes the image unfit for export (code 1005).
-int TEX_IMAGE::save_pcx(const char* path, const uint8_t* palette) {
+// A strip of the image's frame count: a new table and rows, unless the
+// frames are exactly those the image holds, which leaves "DATA" (and so the
+// whole file) byte for byte as it was.
+int TEX_IMAGE::put_frames(TEX_RECORD& data_record, TEX_BHDR& header, int32_t width,
+                          int32_t height, const uint8_t* pixels) {
+    TEX_CONTENT& data = *data_record.content;
+    const int32_t frame_count = header.frame_count();
+    if (height % frame_count != 0) {
+        return refuse_picture(9,
+                              "The image is animated: %d frames of %dx%d, so the picture must "
+                              "be a strip of %d frames stacked from top to bottom, its height a "
+                              "multiple of %d (%dx%d for frames of the same size); this picture "
+                              "is %dx%d.",
+                              frame_count, header.width, header.height, frame_count,
+                              frame_count, header.width, header.height * frame_count, width,
+                              height);
+    }
+    const int32_t frame_height = height / frame_count;
+    if (width == header.width && frame_height == header.height &&
+        frames::strip_matches(data.data.get(), width, frame_height, frame_count, pixels))
+        return 1;
+
+    // Whatever "DATA" holds behind its rows is carried behind the new rows.
+    const uint32_t tail = frames::tail_offset(data.data.get(), data.data_size, header.width,
+                                              header.height, frame_count);
+    owned_ptr<uint8_t> built;
+    uint32_t size = 0;
+    if (!frames::build(pixels, width, frame_height, frame_count, data.data.get() + tail,
+                       data.data_size - tail, built, size))
+        return refuse_picture(15, "The frames would make the image's DATA larger than 4 GiB.");
+    data.data = std::move(built);
+    set_data_length(data_record, size);
+    header.width = static_cast<int16_t>(width);
+    header.height = static_cast<int16_t>(frame_height);
+    return 1;
+}
+
+// The size field moves by the change of the DATA length; done in 32-bit
+// unsigned arithmetic, it wraps as the stored field does.
+void TEX_IMAGE::set_data_length(TEX_RECORD& data_record, uint32_t length) {
+    data_record.content->data_size = length;
+    size = static_cast<int32_t>(static_cast<uint32_t>(size) + length - data_record.length);
+    data_record.length = length;
+}
+
+// A matching record without usable content, or a picture its DATA cannot
+// fill, makes the image unfit for export (code 1005).
+int TEX_IMAGE::get_picture(TEX_PICTURE& picture, const uint8_t* palette) {
+    picture = TEX_PICTURE();
     if (size == 0 || record_count == 0)
         return fail(ERR_ZERO_SIZE_IMAGE);
+    picture_records found;
+    if (!find_picture_records(*this, found))
+        return 0;
+    if (found.header == nullptr || found.data == nullptr || !found.data->data)
+        return fail(ERR_ZERO_SIZE_IMAGE);
+    const TEX_BHDR& header = *found.header;
+    const TEX_CONTENT& data = *found.data;
+    if (found.colour_map != nullptr)
+        palette = found.colour_map->colors;
+    const int32_t width = header.width;
+    const int32_t height = header.height;
 
-    int32_t width = 0;
-    int32_t height = 0;
-    const TEX_CONTENT* data = nullptr;
-    for (int32_t i = 0; i < record_count && i < max_records; ++i) {
-        const TEX_RECORD& record = records[i];
-        if (same_tag(record, "BHDR")) {
-            const TEX_BHDR* header = header_of(record);
-            if (header == nullptr)
-                return fail(ERR_ZERO_SIZE_IMAGE);
-            width = header->width;
-            height = header->height;
-        } else if (same_tag(record, "CMAP")) {
-            const TEX_CMAP* colour_map = colour_map_of(record);
-            if (colour_map == nullptr)
-                return fail(ERR_ZERO_SIZE_IMAGE);
-            palette = colour_map->colors;
-        } else if (same_tag(record, "DATA")) {
-            data = raw_content_of(record);
-            if (data == nullptr)
-                return fail(ERR_ZERO_SIZE_IMAGE);
+    const char* why = nullptr;
+    const frames::layout layout = layout_of(header, data, &why);
+    if (layout == frames::layout::frame_table) {
+        const int32_t frame_count = header.frame_count();
+        const int64_t strip_height = int64_t{height} * frame_count;
+        if (strip_height > max_side) {
+            return refuse_picture(ERR_ZERO_SIZE_IMAGE,
+                                  "Its %d frames of %dx%d make a strip of %lld rows; a picture "
+                                  "holds at most 32767.",
+                                  frame_count, width, height, static_cast<long long>(strip_height));
         }
+        picture.strip = create_bytes(static_cast<uint32_t>(width) *
+                                     static_cast<uint32_t>(strip_height));
+        frames::decode_strip(data.data.get(), width, height, frame_count, picture.strip.get());
+        picture.width = width;
+        picture.height = static_cast<int32_t>(strip_height);
+        picture.frames = frame_count;
+        picture.pixels = picture.strip.get();
+        picture.palette = palette;
+        return 1;
+    }
+    if (layout == frames::layout::damaged) {
+        write_log("VUVEREDE - save_pcx(): Image '%s' says it is animated, but %s: exported as "
+                  "plain pixels!",
+                  name, why);
     }
 
     // The export reads width x height bytes: never more than DATA holds.
-    if (width < 1 || height < 1 || data == nullptr || !data->data ||
-        data->data_size < static_cast<uint32_t>(width) * static_cast<uint32_t>(height))
+    if (width < 1 || height < 1 ||
+        data.data_size < static_cast<uint32_t>(width) * static_cast<uint32_t>(height))
         return fail(ERR_ZERO_SIZE_IMAGE);
+    picture.width = width;
+    picture.height = height;
+    picture.pixels = data.data.get();
+    picture.palette = palette;
+    return 1;
+}
 
-    const int result = texture_pcx.save_raw(
-        path, static_cast<int16_t>(width), static_cast<int16_t>(height), data->data.get(), palette);
+int TEX_IMAGE::save_pcx(const char* path, const uint8_t* palette) {
+    TEX_PICTURE picture;
+    if (!get_picture(picture, palette))
+        return 0;
+    const int result =
+        texture_pcx.save_raw(path, static_cast<int16_t>(picture.width),
+                             static_cast<int16_t>(picture.height), picture.pixels, picture.palette);
     texture_pcx.destroy();
     return result;
 }

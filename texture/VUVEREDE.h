@@ -51,6 +51,12 @@ public:
     int read(FILE* file, uint32_t length) override;
     int write(FILE* file, uint32_t length) override;
 
+    // The words that describe the pixel data, by their meaning (see
+    // texture/FRAMES.h): 1 for a still image, up to 64 for an animated one.
+    int32_t frame_count() const { return field_7; }
+    int32_t frame_delay() const { return field_8; }  // milliseconds
+    int32_t data_encoding() const { return field_12; }
+
     int16_t field_0 = 0, field_1 = 0, width = 0, height = 0, field_4 = 0, field_5 = 0,
             field_6 = 0, field_7 = 0, field_8 = 65, field_9 = 0, field_10 = 0,
             field_11 = 256, field_12 = 0;
@@ -103,6 +109,18 @@ public:
     std::unique_ptr<TEX_CONTENT> content;  // null when length is 0
 };
 
+// The picture of one image as the image writers take it: a still image's
+// pixels straight from its "DATA", an animated image's frames as one strip
+// of width x (height x frames), frame 0 at the top.
+struct TEX_PICTURE {
+    int32_t width = 0;
+    int32_t height = 0;  // of the whole strip
+    int32_t frames = 1;
+    const uint8_t* pixels = nullptr;  // borrowed from the image, or `strip`
+    const uint8_t* palette = nullptr;
+    owned_ptr<uint8_t> strip;
+};
+
 class TEX_IMAGE {
 public:
     static constexpr int max_records = 10;
@@ -122,13 +140,26 @@ public:
     int32_t find_record(const char* tag);  // index, or -1 with code 1006
     int32_t get_width();
     int32_t get_height();
+    // Frames of a frame table image, 1 for any other image.
+    int32_t get_frames();
+    // An animated image takes a strip of its frame count; its frames may
+    // get a new size. A refusal leaves the image as it was and gives its
+    // reason in picture_reason().
     int put_picture(int32_t width, int32_t height, const uint8_t* pixels);
+    // The picture the export writes, with the image's own colour map where it
+    // has one, else `palette`; 0 with code 1005 when there is none to write.
+    int get_picture(TEX_PICTURE& picture, const uint8_t* palette);
     int save_pcx(const char* path, const uint8_t* palette);
 
     char name[name_size + 1] = {};  // 9 bytes as read, then a NUL
     int32_t size = 0;
     TEX_RECORD records[max_records];
     int32_t record_count = 0;
+
+private:
+    int put_frames(TEX_RECORD& data_record, TEX_BHDR& header, int32_t width, int32_t height,
+                   const uint8_t* pixels);
+    void set_data_length(TEX_RECORD& data_record, uint32_t length);
 };
 
 class TEX_IMAGE_LIST {

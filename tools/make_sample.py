@@ -5,8 +5,8 @@
 
 The pictures are drawn here from simple formulas, so the sample is ours to
 ship. It shows what the tool meets in real files: images with and without a
-colour map of their own ("CMAP"), with and without an "IFHD" block, and an
-odd width. Only the Python standard library is used, and the output is the
+colour map of their own ("CMAP"), with and without an "IFHD" block, an odd
+width, and an animated image whose frames share rows. Only the Python standard library is used, and the output is the
 same on every run: the committed files can be checked against it.
 """
 
@@ -15,7 +15,8 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from texfile import TERMINATOR, bitmap_header, image, record  # noqa: E402
+from texfile import (TERMINATOR, animated_bitmap_header, bitmap_header,  # noqa: E402
+                     frame_table_data, image, record)
 
 
 # Bitmap header words 0, 1 and 4 to 12: the tool carries them unchanged;
@@ -32,6 +33,15 @@ def sample_image(name, width, height, pixels, colour_map=None, with_ifhd=True):
         records.append(record(b"CMAP", colour_map))
     records.append(record(b"DATA", pixels))
     records.append(record(b"END ", b""))
+    return image(name, records)
+
+
+def animated_image(name, width, frame_height, frames, strip):
+    records = [record(b"BHDR", animated_bitmap_header(width, frame_height, frames, 100,
+                                                      SAMPLE_HEADER_WORDS)),
+               record(b"IFHD", struct.pack("<H", 1) + bytes(42)),
+               record(b"DATA", frame_table_data(width, frame_height, frames, strip)),
+               record(b"END ", b"")]
     return image(name, records)
 
 
@@ -95,6 +105,24 @@ def planks(width, height):
     return bytes(out)
 
 
+def fire(width, height, frames):
+    # A flame flickering over embers: the top rows are empty and the two
+    # ember rows at the bottom are the same in every frame, so the frames
+    # share those rows.
+    out = bytearray()
+    for frame in range(frames):
+        for y in range(height):
+            for x in range(width):
+                if y >= height - 2:
+                    out.append(1 * 16 + 4 + (x * 3 + y) % 4)
+                    continue
+                sway = (frame * 3 + y) % 4 - 1
+                reach = (height - y) * (width // 2 - 1) // height
+                lit = y >= 4 and abs(x - width // 2 - sway * (height - y) // 8) < reach
+                out.append(14 * 16 + 6 + (y + frame) % 8 if lit else 0)
+    return bytes(out)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "samples")
@@ -106,6 +134,7 @@ def main():
         sample_image(b"WALL", 32, 32, wall(32, 32)),
         sample_image(b"ODD", 13, 9, diamond(13, 9), colour_map=odd_colours, with_ifhd=False),
         sample_image(b"DOOR", 24, 40, planks(24, 40)),
+        animated_image(b"FIRE01", 16, 16, 4, fire(16, 16, 4)),
     ]) + TERMINATOR
 
     with open(os.path.join(target, "TEXBSI.001"), "wb") as f:

@@ -22,6 +22,34 @@ def bitmap_header(width, height, words=TEST_HEADER_WORDS):
     return struct.pack("<13h", words[0], words[1], width, height, *words[2:])
 
 
+def animated_bitmap_header(width, height, frames, delay=100, words=TEST_HEADER_WORDS):
+    """The "BHDR" of an animated image: frame count at word 7, the frame
+    delay in milliseconds at word 8, data encoding 4 (a frame table) at
+    word 12; the other words from `words`."""
+    w = list(words)
+    w[5], w[6], w[10] = frames, delay, 4
+    return bitmap_header(width, height, tuple(w))
+
+
+def frame_table_data(width, frame_height, frames, strip, tail=b""):
+    """The "DATA" of an animated image from its strip (frame 0 on top): a
+    table of frame_height x frames little-endian offsets from the start of
+    DATA, then every distinct row once, in frame and row order, then
+    `tail`."""
+    rows = [strip[i * width:(i + 1) * width] for i in range(frame_height * frames)]
+    assert len(strip) == width * frame_height * frames
+    at = {}
+    body = bytearray()
+    start = 4 * len(rows)
+    table = bytearray()
+    for row in rows:
+        if row not in at:
+            at[row] = start + len(body)
+            body += row
+        table += struct.pack("<I", at[row])
+    return bytes(table) + bytes(body) + tail
+
+
 def ifhd():
     return struct.pack("<H", 1) + bytes(range(2, 44))
 

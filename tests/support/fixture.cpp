@@ -84,6 +84,64 @@ image with_picture(image img, int width, int height, const bytes& px) {
     return img;
 }
 
+bytes animated_bhdr(int16_t width, int16_t height, int16_t frame_count, int16_t encoding) {
+    bytes out;
+    const int16_t words[13] = {7, -2, width, height, 4, 5, 6, frame_count, 65, 9, 10, 256,
+                               encoding};
+    for (int16_t w : words)
+        put_le16(out, static_cast<uint16_t>(w));
+    return out;
+}
+
+bytes frame_data(const std::vector<uint32_t>& entries, const bytes& rows) {
+    bytes out;
+    for (uint32_t entry : entries)
+        put_le32(out, entry);
+    out.insert(out.end(), rows.begin(), rows.end());
+    return out;
+}
+
+bytes strip_of(const bytes& data, int width, int height, int frame_count) {
+    bytes strip;
+    for (int i = 0; i < height * frame_count; ++i) {
+        const size_t at = 4 * static_cast<size_t>(i);
+        const uint32_t offset = uint32_t{data.at(at)} | uint32_t{data.at(at + 1)} << 8 |
+                                uint32_t{data.at(at + 2)} << 16 | uint32_t{data.at(at + 3)} << 24;
+        for (int x = 0; x < width; ++x)
+            strip.push_back(data.at(offset + static_cast<size_t>(x)));
+    }
+    return strip;
+}
+
+image animated_image(const std::string& name, int16_t width, int16_t height,
+                     int16_t frame_count, const bytes& data, bool with_cmap, uint8_t seed) {
+    image img;
+    img.name = name;
+    img.records.push_back({"BHDR", animated_bhdr(width, height, frame_count)});
+    img.records.push_back({"IFHD", ifhd()});
+    if (with_cmap)
+        img.records.push_back({"CMAP", cmap(seed)});
+    img.records.push_back({"DATA", data});
+    img.records.push_back({"END ", {}});
+    img.size = static_cast<int32_t>(data.size() + 100);
+    return img;
+}
+
+image sample_animated_image(const std::string& name, bool with_cmap) {
+    // Five distinct rows of 5 bytes (0xC0 and above among them), stored
+    // behind a table of 12 entries (48 bytes), then 7 bytes of something
+    // else. Frame 0 uses rows A B C A (A twice), frame 1 D B C E, frame 2
+    // A A E D.
+    const bytes rows = {1,    2,    3,    4,    5,                                // A, at 48
+                        0xC0, 0xC1, 0xFF, 0xC0, 0xC0,                           // B, at 53
+                        9,    9,    9,    9,    9,                              // C, at 58
+                        0x10, 0x20, 0x30, 0x40, 0x50,                           // D, at 63
+                        200,  0,    200,  0,    200,                            // E, at 68
+                        0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};               // tail
+    const std::vector<uint32_t> entries = {48, 53, 58, 48, 63, 53, 58, 68, 48, 48, 68, 63};
+    return animated_image(name, 5, 4, 3, frame_data(entries, rows), with_cmap, 4);
+}
+
 bytes encode_image(const image& img) {
     bytes out(9, 0);
     for (size_t i = 0; i < img.name.size() && i < 9; ++i)

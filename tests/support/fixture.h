@@ -44,6 +44,24 @@ image simple_image(const std::string& name, int16_t width, int16_t height, bool 
 // height, DATA the pixels, and the size changed by the change of DATA length.
 image with_picture(image img, int width, int height, const bytes& px);
 
+// Animated images. The bitmap header of one: the test words, with the frame
+// count at word 7 and the data encoding at word 12 (4: a frame table).
+bytes animated_bhdr(int16_t width, int16_t height, int16_t frame_count, int16_t encoding = 4);
+// "DATA" of a frame table image: the entries (offsets from the start of
+// DATA, little-endian 32 bits), then `rows`, whose first byte is therefore at
+// 4 * entries.size().
+bytes frame_data(const std::vector<uint32_t>& entries, const bytes& rows);
+// The frames a frame table describes, followed entry by entry: the strip of
+// width x (height x frame_count) that the export writes.
+bytes strip_of(const bytes& data, int width, int height, int frame_count);
+// BHDR, IFHD, optional CMAP, DATA and "END "; size = DATA length + 100.
+image animated_image(const std::string& name, int16_t width, int16_t height,
+                     int16_t frame_count, const bytes& data, bool with_cmap = false,
+                     uint8_t seed = 0);
+// 3 frames of 5x4 whose rows are shared across frames and within a frame,
+// a table not in row order, and 7 bytes behind the rows.
+image sample_animated_image(const std::string& name, bool with_cmap = false);
+
 bytes encode_image(const image& img);
 // Images, then a terminator (9 bytes, first 0; the other 8 as given).
 bytes texture_file(const std::vector<image>& images, const bytes& terminator = bytes(9, 0));

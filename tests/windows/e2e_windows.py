@@ -28,7 +28,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from texfile import bitmap_header, colour_map, ifhd, palette, pcx_file, pixels  # noqa: E402
+from texfile import (animated_bitmap_header, bitmap_header, colour_map,  # noqa: E402
+                     frame_table_data, ifhd, palette, pcx_file, pixels)
 
 SKIPPED = 77
 CONFIG = argparse.Namespace(ostrel=None, runner=[], host_ostrel=None, samples=None)
@@ -354,6 +355,43 @@ class Export(Case):
         self.assertEqual(read(self.path("pic02.pcx")), exported_pcx(self.images[2], palette()))
 
 
+class Animated(Case):
+    """An animated image: its frames go out as one strip and come back."""
+
+    # 3 frames of 4x2; frame 1 repeats a row of frame 0, frame 2 all of frame 0.
+    STRIP = bytes([1, 2, 3, 4, 9, 9, 9, 9, 1, 2, 3, 4, 0xC0, 0xC1, 0xC2, 0xFF,
+                   1, 2, 3, 4, 9, 9, 9, 9])
+
+    def setUp(self):
+        super().setUp()
+        self.fire = Image("FIRE01", 4, 2)
+        self.fire.records[0] = (b"BHDR", animated_bitmap_header(4, 2, 3))
+        self.fire.records[2] = (b"DATA", frame_table_data(4, 2, 3, self.STRIP, b"tail"))
+        self.images = [three_images()[1], self.fire]
+        write(self.path("TEXBSI.001"), texture_file(self.images))
+        write(self.path("redguard.col"), palette())
+
+    def test_strip_out_and_back(self):
+        run = ostrel(["/i:2", "TEXBSI.001"], self.dir, b"y")
+        self.assertEqual(run.status, 1, run)
+        self.assertIn("\nImage fire01 (4x2, 3 frames) -> fire01.pcx\n", run.out)
+        self.assertEqual(read(self.path("fire01.pcx")), pcx_file(4, 6, self.STRIP, palette()))
+        original = read(self.path("TEXBSI.001"))
+        run = ostrel(["/2TEX", "/i:2", "TEXBSI.001", "fire01.pcx"], self.dir)
+        self.assertEqual(run.status, 1, run)
+        self.assertEqual(read(self.path("TEXBSI.001")), original)
+
+    def test_strip_of_the_wrong_height_is_refused(self):
+        write(self.path("bad.pcx"), pcx_file(4, 5, bytes(20), palette()))
+        original = read(self.path("TEXBSI.001"))
+        run = ostrel(["/2TEX", "/i:2", "TEXBSI.001", "bad.pcx"], self.dir)
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("its height a multiple of 3 (4x6 for frames of the same size); "
+                      "this picture is 4x5.", run.out)
+        self.assertEqual(read(self.path("TEXBSI.001")), original)
+        self.assertEqual(self.files(), ["TEXBSI.001", "bad.pcx", "ostrel.log", "redguard.col"])
+
+
 class LogAndConfiguration(Case):
     MODULES = [("GENUTIL", "1.0"), ("FILEUTIL", "0.8"), ("GENERR", "0.2a"),
                ("GENMEM", "0.2a"), ("GENSTRIN", "0.3b")]
@@ -563,6 +601,14 @@ class LinuxParity(Case):
             shutil.copy(os.path.join(directory, exported[-1]), os.path.join(d, "edit.pcx"))
 
         self.both("import", edited, ["/2TEX", "/i:1", "TEXBSI.001", "edit.pcx"])
+
+        # New frames for the animated image (4 frames of 16x16), some rows alike.
+        def new_frames(d):
+            sample(d)
+            strip = bytes((x * (y // 3) + y // 7) % 251 for y in range(64) for x in range(16))
+            write(os.path.join(d, "fire.pcx"), pcx_file(16, 64, strip, palette()))
+
+        self.both("import-frames", new_frames, ["/2TEX", "/i:5", "TEXBSI.001", "fire.pcx"])
 
 
 def main():
