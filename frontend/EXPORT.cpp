@@ -48,15 +48,15 @@ void file_name_part(char* destination, const char* name) {
     destination[i] = '\0';
 }
 
+}  // namespace
+
 void display_name(char* destination, const char* name) {
     size_t i = 0;
-    for (; name[i] != '\0'; ++i) {
+    for (; name[i] != '\0' && i < TEX_IMAGE::name_size; ++i) {
         destination[i] = is_control(static_cast<unsigned char>(name[i])) ? '?' : name[i];
     }
     destination[i] = '\0';
 }
-
-}  // namespace
 
 int export_pcx(const char* texture_path) {
     if (texture_path == nullptr)

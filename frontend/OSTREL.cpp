@@ -13,12 +13,14 @@
 #include "lib/GENCFG.h"
 #include "lib/GENERR.h"
 #include "lib/GENSTRIN.h"
+#include "frontend/FORMATS.h"
 #include "lib/GENUTIL.h"
 #include "picture/PICTURE.h"
 #include "platform/PLATFORM.h"
 
 int32_t convert_to_pcx = 1;
 int32_t image_index = -1;
+int32_t raw_indices = 0;
 char texture_file[name_limit + 1] = "";
 char pcx_file[name_limit + 1] = "";
 char palette_file[name_limit + 1] = "redguard.col";
@@ -85,6 +87,8 @@ bool parse_option_form(const char* text) {
         convert_to_pcx = 1;
     } else if (equals_nocase(text, "2BSI") || equals_nocase(text, "2TEX")) {
         convert_to_pcx = 0;
+    } else if (equals_nocase(text, "R")) {
+        raw_indices = 1;
     } else if (has_prefix_with_text(text, "I:")) {
         image_index = leading_number(text + 2);
     } else if (has_prefix_with_text(text, "P:")) {
@@ -115,7 +119,48 @@ void parse_bare_argument(const char* argument) {
     }
 }
 
-// One PCX picture into one image of the texture file, which is then written
+// "1 colour", "3 colours".
+const char* plural(uint32_t count) {
+    return count == 1 ? "" : "s";
+}
+
+// Why a picture file could not be read, under the line that names it.
+[[noreturn]] void exit_loading_picture(const char* path) {
+    if (picture_reason()[0] != '\0')
+        exit_with_error("Error loading PCX file '%s'!\n   %s", path, picture_reason());
+    exit_with_error("Error loading PCX file '%s'!", path);
+}
+
+// The picture's pixels as indices of the image's palette (see the colour
+// rule in picture/PICTURE.h): in the picture's own buffer where it holds
+// indices, in `mapped` for true colour. Refuses, naming the first missing
+// colour, before anything is written.
+const uint8_t* indices_for(const PICTURE& picture, const uint8_t* target, const char* path,
+                           owned_ptr<uint8_t>& mapped, colour_report& report) {
+    uint8_t* out = picture.pixels.get();
+    if (picture.kind == picture_kind::true_colour) {
+        mapped = create_bytes(static_cast<uint32_t>(picture.width) *
+                              static_cast<uint32_t>(picture.height));
+        out = mapped.get();
+    }
+    if (map_colours(picture, target, raw_indices != 0, out, report))
+        return out;
+    if (report.missing == 0)
+        exit_with_error("Error loading PCX file '%s'!\n   %s", path, picture_reason());
+    const uint8_t* c = report.first_colour;
+    const char* const hint = "Paint with the colours of the palette that the export gives this "
+                             "image only (see \"Colours\" in the README).";
+    if (report.missing == 1)
+        exit_with_error("Error: 1 colour of '%s' is not in the palette of image %d "
+                        "(#%02X%02X%02X at %d,%d)!\n   %s",
+                        path, image_index, c[0], c[1], c[2], report.first_x, report.first_y, hint);
+    exit_with_error("Error: %u colours of '%s' are not in the palette of image %d "
+                    "(first: #%02X%02X%02X at %d,%d)!\n   %s",
+                    report.missing, path, image_index, c[0], c[1], c[2], report.first_x,
+                    report.first_y, hint);
+}
+
+// One picture into one image of the texture file, which is then written
 // back whole under its own name.
 void import_picture(const char* texture_path) {
     if (!texture_list.load(texture_path)) {
@@ -124,20 +169,30 @@ void import_picture(const char* texture_path) {
 
     char pcx_full_path[full_path_limit + 1];
     join_path(pcx_full_path, pcx_path, pcx_file);
-    if (!pcx_image.load(pcx_full_path)) {
-        exit_with_error("Error loading PCX file '%s'!", pcx_full_path);
-    }
-    // The reader takes any PCX for 8 bits in one plane. A true-colour or
-    // 16-colour picture would go into the texture as scrambled indices and be
-    // reported as a success, so only the kind the texture holds is accepted.
-    if (pcx_image.header.bits_per_pixel != 8 || pcx_image.header.planes != 1) {
-        err_code = 9;
-        exit_with_error("Error loading PCX file '%s'!", pcx_full_path);
+    PICTURE picture;
+    if (!load_picture(pcx_full_path, picture))
+        exit_loading_picture(pcx_full_path);
+
+    // The terminator, the last entry, is no image to replace.
+    const int32_t index = image_index - 1;
+    TEX_IMAGE* image = index >= 0 && index < texture_list.image_count - 1
+                           ? texture_list.images[index].get()
+                           : nullptr;
+    if (image == nullptr) {
+        err_code = 5;
+        exit_with_error("Error replacing image %d in texture!", image_index);
     }
 
+    colour_report colours;
+    owned_ptr<uint8_t> mapped;
+    const uint8_t* indices =
+        indices_for(picture, image->get_palette(loaded_palette.get()), pcx_full_path, mapped,
+                    colours);
+
+    const int32_t old_width = image->get_width();
+    const int32_t old_height = image->get_height();
     clear_picture_reason();
-    if (!texture_list.put_picture(image_index - 1, pcx_image.width(), pcx_image.height(),
-                                  pcx_image.pixels)) {
+    if (!texture_list.put_picture(index, picture.width, picture.height, indices)) {
         if (picture_reason()[0] != '\0')
             exit_with_error("Error replacing image %d in texture!\n   %s", image_index,
                             picture_reason());
@@ -146,6 +201,32 @@ void import_picture(const char* texture_path) {
 
     if (!texture_list.save(texture_path)) {
         exit_with_error("Error saving texture file '%s'!", texture_path);
+    }
+
+    // What changed beyond the pixels, so that a wrong image number or a
+    // repainted palette does not go by without a word.
+    const int32_t width = image->get_width();
+    const int32_t height = image->get_height();
+    if (width != old_width || height != old_height) {
+        char shown[TEX_IMAGE::name_size + 1];
+        display_name(shown, image->name);
+        const int32_t frame_count = image->get_frames();
+        if (frame_count > 1)
+            std::printf("   Image %d '%s' was %dx%d, is now %dx%d (%d frames).\n", image_index,
+                        shown, old_width, old_height, width, height, frame_count);
+        else
+            std::printf("   Image %d '%s' was %dx%d, is now %dx%d.\n", image_index, shown,
+                        old_width, old_height, width, height);
+    }
+    if (colours.moved > 0) {
+        if (picture.kind == picture_kind::true_colour)
+            std::printf("   The %u colour%s of '%s' were matched to the palette of image %d.\n",
+                        colours.colours, plural(colours.colours), pcx_full_path, image_index);
+        else
+            std::printf("   %u of the %u colour%s of '%s' were matched to other indices of the "
+                        "palette of image %d.\n",
+                        colours.moved, colours.colours, plural(colours.colours), pcx_full_path,
+                        image_index);
     }
     std::printf("   Successfully saved texture file '%s'...", texture_path);
 }
@@ -300,6 +381,7 @@ char* join_path(char* destination, const char* directory, const char* name) {
 void reset_run_settings() {
     convert_to_pcx = 1;
     image_index = -1;
+    raw_indices = 0;
     texture_file[0] = '\0';
     pcx_file[0] = '\0';
     bounded_copy(palette_file, default_palette, name_limit);

@@ -16,6 +16,9 @@ constexpr int full_path_limit = 2 * name_limit;
 
 extern int32_t convert_to_pcx;
 extern int32_t image_index;
+// "/r": an import takes the picture's indices as they are, whatever the
+// palettes say.
+extern int32_t raw_indices;
 extern char texture_file[name_limit + 1];
 extern char pcx_file[name_limit + 1];
 extern char palette_file[name_limit + 1];
@@ -44,6 +47,10 @@ int export_pcx(const char* texture_path);
 // bytes): a name that holds a directory or drive of its own is used as it
 // stands, any other follows the directory. Both parts are cut to name_limit.
 char* join_path(char* destination, const char* directory, const char* name);
+
+// An image name as the console shows it: control characters as '?'.
+// `destination` holds TEX_IMAGE::name_size + 1 bytes.
+void display_name(char* destination, const char* name);
 
 // The run settings, the palette and the two images back to their state at
 // program start (tests run several command lines in one process).

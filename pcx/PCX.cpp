@@ -7,6 +7,7 @@
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "pcx/PCXRLE.h"
+#include "picture/PICTURE.h"
 #include "platform/COMPILER.h"
 #include "platform/PLATFORM.h"
 
@@ -562,3 +563,202 @@ void decode_reference(const uint8_t* data, size_t size, uint8_t* pixels, uint32_
 }
 
 }  // namespace pcx_rle
+
+// --- The picture of a PCX file, for an import -------------------------------------
+
+namespace {
+
+// What a PCX file of each supported layout holds.
+struct pcx_layout {
+    uint8_t bits;
+    uint8_t planes;
+};
+constexpr pcx_layout readable_layouts[] = {{1, 1}, {2, 1}, {4, 1}, {8, 1}, {1, 4}, {8, 3}, {8, 4}};
+
+// The most bytes that `stream` bytes of run-length units can decode to:
+// every two bytes a run of 63, and a lone byte for an odd one out.
+uint64_t most_decoded(uint64_t stream) {
+    return stream / 2 * max_run + stream % 2;
+}
+
+// The 16 colours of the header (its bytes 16 to 63).
+void header_palette(const uint8_t* raw_header, PICTURE& picture, uint32_t entries) {
+    std::memcpy(picture.palette, raw_header + 16, 48);
+    picture.palette_entries = entries;
+}
+
+// The bits of pixel x in a line of packed pixels, the first pixel in the
+// highest bits of the first byte.
+uint8_t packed_pixel(const uint8_t* line, uint32_t x, uint32_t bits) {
+    const uint32_t bit = x * bits;
+    const uint32_t shift = 8 - bits - bit % 8;
+    return static_cast<uint8_t>(line[bit / 8] >> shift & ((1u << bits) - 1));
+}
+
+// Decoded scan lines (planes x bytes per line each) to the picture's pixels.
+void convert_lines(const uint8_t* lines, uint32_t line_bytes, uint32_t bytes_per_line,
+                   const pcx_layout& layout, PICTURE& picture) {
+    const auto width = static_cast<uint32_t>(picture.width);
+    uint8_t* out = picture.pixels.get();
+    for (int32_t y = 0; y < picture.height; ++y) {
+        const uint8_t* line = lines + static_cast<size_t>(y) * line_bytes;
+        if (layout.planes == 1) {
+            for (uint32_t x = 0; x < width; ++x)
+                *out++ = packed_pixel(line, x, layout.bits);
+        } else if (layout.bits == 1) {
+            // Four planes of one bit: plane p gives bit p of the index.
+            for (uint32_t x = 0; x < width; ++x) {
+                uint8_t index = 0;
+                for (uint32_t p = 0; p < layout.planes; ++p)
+                    index |= static_cast<uint8_t>(packed_pixel(line + p * bytes_per_line, x, 1) << p);
+                *out++ = index;
+            }
+        } else {
+            // Red, green, blue (and alpha) planes of whole bytes.
+            for (uint32_t x = 0; x < width; ++x) {
+                for (uint32_t p = 0; p < 4; ++p)
+                    *out++ = p < layout.planes ? line[p * bytes_per_line + x] : 255;
+            }
+        }
+    }
+}
+
+// Feeds the pixel data (at most `stream` bytes from the current position)
+// to the decoder; true when every pixel was decoded.
+bool decode_stream(FILE* file, uint64_t stream, pcx_rle::decoder& decoder) {
+    owned_ptr<uint8_t> block =
+        create_bytes(static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(stream, 1), read_block)));
+    while (!decoder.complete() && stream > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(stream, read_block));
+        const size_t got = std::fread(block.get(), 1, want, file);
+        if (got == 0)
+            break;
+        stream -= got;
+        decoder.feed(block.get(), got);
+    }
+    return decoder.complete();
+}
+
+}  // namespace
+
+int load_pcx_picture(const char* file_name, PICTURE& picture) {
+    picture.clear();
+    file_ptr file(openfile(file_name, "rb", 0));
+    if (!file)
+        return 0;
+    const int64_t size = platform::bytes_left(file.get());
+    if (size < 0)
+        return refuse_picture(2, "It is not a file that can be read to its end (a pipe or a "
+                                 "device); copy it into a file first.");
+    uint8_t raw[PCX_HEADER::file_size];
+    if (size < PCX_HEADER::file_size || std::fread(raw, 1, sizeof raw, file.get()) != sizeof raw)
+        return refuse_picture(2, "It is too short to be a PCX file (%lld bytes; the header alone "
+                                 "is 128).",
+                              static_cast<long long>(size));
+    if (raw[0] != 10)
+        return refuse_picture(9, "It is not a PCX file: a PCX file begins with the byte 10, this "
+                                 "one with %u.",
+                              raw[0]);
+    if (raw[2] != 1)
+        return refuse_picture(9, "It is a PCX file without run-length encoding (encoding %u); "
+                                 "save it as an ordinary run-length encoded PCX.",
+                              raw[2]);
+
+    const pcx_layout layout{raw[3], raw[65]};
+    bool readable = false;
+    for (const pcx_layout& known : readable_layouts)
+        readable = readable || (known.bits == layout.bits && known.planes == layout.planes);
+    if (!readable)
+        return refuse_picture(9, "It is a PCX file of %u bits per pixel in %u planes; Ostrel "
+                                 "reads 1, 2, 4 or 8 bits in one plane, 1 bit in 4 planes (16 "
+                                 "colours) and 8 bits in 3 or 4 planes (true colour).",
+                              layout.bits, layout.planes);
+
+    // Extents are inclusive: xmin 0 and xmax 63 make 64 columns.
+    const int32_t width = static_cast<int16_t>(get_le16(raw + 8)) -
+                          static_cast<int16_t>(get_le16(raw + 4)) + 1;
+    const int32_t height = static_cast<int16_t>(get_le16(raw + 10)) -
+                           static_cast<int16_t>(get_le16(raw + 6)) + 1;
+    if (width < min_dimension || width > max_dimension || height < min_dimension ||
+        height > max_dimension)
+        return refuse_picture(9, "Its size, %dx%d, is not between 1x1 and 32767x32767.", width,
+                              height);
+    const uint32_t bytes_per_line = get_le16(raw + 66);
+    const uint32_t needed = (static_cast<uint32_t>(width) * layout.bits + 7) / 8;
+    if (bytes_per_line < needed)
+        return refuse_picture(9, "Its lines are shorter than its width: %u bytes per line where "
+                                 "%u are needed.",
+                              bytes_per_line, needed);
+
+    // An 8-bit picture keeps its palette behind the marker in the last 769
+    // bytes, which are then no pixel data.
+    const bool one_byte_indices = layout.bits == 8 && layout.planes == 1;
+    const bool marked =
+        one_byte_indices && size >= PCX_HEADER::file_size + 1 + PCX_IMAGE::palette_size &&
+        std::fseek(file.get(), -static_cast<long>(PCX_IMAGE::palette_size + 1), SEEK_END) == 0 &&
+        std::fgetc(file.get()) == PCX_IMAGE::palette_marker &&
+        std::fread(picture.palette, 1, PCX_IMAGE::palette_size, file.get()) == PCX_IMAGE::palette_size;
+    const uint64_t stream =
+        static_cast<uint64_t>(size) - PCX_HEADER::file_size - (marked ? 1 + PCX_IMAGE::palette_size : 0);
+
+    // Refused before anything is allocated: a size the file could not hold.
+    const uint32_t line_bytes = bytes_per_line * layout.planes;
+    const uint64_t decoded = uint64_t{line_bytes} * static_cast<uint64_t>(height);
+    if (decoded > most_decoded(stream))
+        return refuse_picture(2, "The file is cut short: its %llu bytes of pixel data cannot "
+                                 "hold a picture of %dx%d.",
+                              static_cast<unsigned long long>(stream), width, height);
+    const bool colours = layout.bits == 8 && layout.planes > 1;
+    const uint64_t pixel_bytes =
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * (colours ? 4 : 1);
+    if (decoded >= UINT32_MAX || pixel_bytes >= UINT32_MAX)
+        return refuse_picture(15, "The picture is too large (%dx%d in true colour).", width,
+                              height);
+    if (std::fseek(file.get(), PCX_HEADER::file_size, SEEK_SET) != 0)
+        return refuse_picture(2, "The file cannot be read.");
+
+    picture.width = width;
+    picture.height = height;
+    picture.pixels = create_bytes(static_cast<uint32_t>(pixel_bytes));
+    platform::advise_large_block(picture.pixels.get(), static_cast<size_t>(pixel_bytes));
+    bool complete;
+    if (one_byte_indices) {
+        // The lines go straight into the picture; padding is dropped.
+        pcx_rle::decoder decoder(picture.pixels.get(), static_cast<uint32_t>(width),
+                                 static_cast<uint32_t>(height), bytes_per_line);
+        complete = decode_stream(file.get(), stream, decoder);
+    } else {
+        owned_ptr<uint8_t> lines = create_bytes(static_cast<uint32_t>(decoded));
+        pcx_rle::decoder decoder(lines.get(), line_bytes, static_cast<uint32_t>(height),
+                                 line_bytes);
+        complete = decode_stream(file.get(), stream, decoder);
+        if (complete)
+            convert_lines(lines.get(), line_bytes, bytes_per_line, layout, picture);
+    }
+    if (!complete) {
+        picture.clear();
+        return refuse_picture(2, "The file is cut short: its pixel data ends before the last "
+                                 "pixel of its %dx%d picture.",
+                              width, height);
+    }
+
+    std::memset(picture.alpha, 255, sizeof picture.alpha);
+    if (colours) {
+        picture.kind = picture_kind::true_colour;
+    } else if (one_byte_indices) {
+        picture.kind = marked ? picture_kind::indexed : picture_kind::bare_indices;
+        picture.palette_entries = marked ? PICTURE::colour_count : 0;
+    } else {
+        picture.kind = picture_kind::indexed;
+        if (layout.bits == 1 && layout.planes == 1) {
+            // Black and white, whatever the header's palette says, as other
+            // readers show such files.
+            std::memset(picture.palette, 0, sizeof picture.palette);
+            std::memset(picture.palette + 3, 255, 3);
+            picture.palette_entries = 2;
+        } else {
+            header_palette(raw, picture, 1u << (layout.bits * layout.planes));
+        }
+    }
+    return 1;
+}

@@ -12,6 +12,8 @@
 
 #include "lib/GENMEM.h"
 
+struct PICTURE;
+
 struct PCX_HEADER {
     uint8_t manufacturer = 10;
     uint8_t version = 5;
@@ -69,3 +71,15 @@ public:
 private:
     owned_ptr<uint8_t> owned_pixels;
 };
+
+// The picture of a PCX file as paint programs write them, for an import:
+// 1, 2, 4 or 8 bits per pixel in one plane (fewer than 8 with the header's
+// 16-colour palette, 1 bit as black and white), 1 bit in 4 planes (16
+// colours), 8 bits in 3 or 4 planes (true colour; the fourth plane is
+// alpha), any padding of the lines. An 8-bit picture with the marker 12
+// before its last 768 bytes is indexed with that palette, one without it
+// has bare indices. Unlike PCX_IMAGE::load, a picture whose data ends
+// before its last pixel is refused (the file is cut short), as is any size
+// that the file's length could not hold, before anything is allocated.
+// 1, or 0 with err_code and picture_reason() set.
+int load_pcx_picture(const char* file_name, PICTURE& picture);

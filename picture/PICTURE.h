@@ -50,6 +50,34 @@ struct PICTURE {
     void clear();
 };
 
+// How the colours of a picture met the palette of an image.
+struct colour_report {
+    uint32_t colours = 0;  // distinct colours (or, for indices, distinct indices) the picture uses
+    uint32_t moved = 0;    // of them, those whose pixels got another index
+    uint32_t missing = 0;  // of them, those the palette lacks
+    int32_t first_x = -1;  // the first pixel, row by row, of a missing colour
+    int32_t first_y = -1;
+    uint8_t first_colour[3] = {};
+};
+
+// The colour rule of every import: the palette indices that show the
+// picture's pixels in the colours the user saw, in `target` (768 bytes).
+// - indexed: an index whose colour equals the target's colour at that index
+//   stays (so a picture saved with the exported palette goes in exactly as
+//   it is); any other becomes the lowest index of exactly its colour; a
+//   palette entry with alpha 0 becomes index 0, the game's transparent one;
+// - bare indices (no palette to go by): as they are;
+// - true colour: a pixel with alpha 0 becomes index 0, any other the lowest
+//   index of exactly its colour (no nearest colour is guessed).
+// With `raw` the indices go in as they are, whatever the palettes say;
+// a true-colour picture has none and is refused.
+// `out` takes width x height indices and may be the picture's own pixels
+// (not for true colour). Returns 1, or 0 with code 9 when a colour is
+// missing (the report says which; `out` then holds nothing of use) or
+// `raw` meets true colour (picture_reason() says so).
+int map_colours(const PICTURE& picture, const uint8_t* target, bool raw, uint8_t* out,
+                colour_report& report);
+
 // Why the last picture could not be read or taken, in words for the user
 // ("16-bit samples: save the picture with 8 bits per sample"), set by the
 // readers beside err_code; "" when nothing was refused since the last clear.

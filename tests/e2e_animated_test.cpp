@@ -120,7 +120,7 @@ TEST(Animated, StripOfANewFrameSize) {
     bytes strip(7 * 6);
     for (size_t i = 0; i < strip.size(); ++i)
         strip[i] = static_cast<uint8_t>(i < 14 ? 3 : i);  // two equal rows in frame 0
-    ws.put("big.pcx", fixture::pcx_file(7, 6, strip, fixture::palette()));
+    ws.put("big.pcx", fixture::pcx_file(7, 6, strip, fixture::cmap(4)));  // WATER's colours
 
     ASSERT_EQ(ws.run({"/2TEX", "/i:3", "TEXBSI.001", "big.pcx"}).status, 1);
 

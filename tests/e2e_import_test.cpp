@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pcx/PCX.h"
+#include "picture/PICTURE.h"
 #include "support/fixture.h"
 #include "support/run.h"
 
@@ -37,11 +38,14 @@ TEST(Import, ReplacesOnePictureByteForByte) {
         SCOPED_TRACE(direction);
         workspace ws;
         standard_files(ws, three_images());
-        ws.put("new.pcx", fixture::pcx_file(7, 3, px, fixture::palette(77)));
+        // The palette the export gives image 2, which has no colour map.
+        ws.put("new.pcx", fixture::pcx_file(7, 3, px, fixture::palette()));
 
         const run::result r = ws.run({direction, "/i:2", "TEXBSI.001", "new.pcx"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "   Successfully saved texture file 'TEXBSI.001'...");
+        EXPECT_EQ(r.out,
+                  "   Image 2 'TWO' was 6x5, is now 7x3.\n"
+                  "   Successfully saved texture file 'TEXBSI.001'...");
         EXPECT_EQ(r.err, "");
 
         std::vector<fixture::image> expected = three_images();
@@ -70,12 +74,14 @@ TEST(Import, LastImageThroughTheDirectories) {
     ws.put("game/TEXBSI.001", fixture::texture_file(three_images()));
     ws.put("game/redguard.col", fixture::palette());
     const fixture::bytes px = fixture::pixels(9, 2, 5);
-    ws.put("pictures/odd.pcx", fixture::pcx_file(9, 2, px, fixture::palette()));
+    ws.put("pictures/odd.pcx", fixture::pcx_file(9, 2, px, fixture::cmap(3)));
     ws.put_text("ostrel.ini", "redguard_path = game\npcx_path = pictures\n");
 
     const run::result r = ws.run({"/2TEX", "odd.pcx", "/i:3", "TEXBSI.001"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "   Successfully saved texture file 'game/TEXBSI.001'...");
+    EXPECT_EQ(r.out,
+              "   Image 3 'THREE' was 5x5, is now 9x2.\n"
+              "   Successfully saved texture file 'game/TEXBSI.001'...");
     std::vector<fixture::image> expected = three_images();
     expected[2] = with_picture(expected[2], 9, 2, px);
     EXPECT_EQ(ws.bytes("game/TEXBSI.001"), fixture::texture_file(expected));
@@ -105,7 +111,7 @@ TEST(Import, KeepsLinkAndPermissions) {
     workspace ws;
     ws.put("real/TEXBSI.001", fixture::texture_file(three_images()));
     ws.put("redguard.col", fixture::palette());
-    ws.put("new.pcx", fixture::pcx_file(2, 2, fixture::pixels(2, 2), fixture::palette()));
+    ws.put("new.pcx", fixture::pcx_file(2, 2, fixture::pixels(2, 2), fixture::cmap(1)));
     ASSERT_EQ(chmod(ws.path("real/TEXBSI.001").c_str(), 0640), 0);
     std::filesystem::create_symlink("real/TEXBSI.001", ws.path("TEXBSI.001"));
 
@@ -139,12 +145,9 @@ TEST(Import, FailureLeavesTheTextureFileAsItWas) {
     fixture::bytes bad_pcx = fixture::pcx_file(3, 3, fixture::pixels(3, 3), fixture::palette());
     bad_pcx[8] = 0xFF;  // maximum x 0xFFFF: a width no picture can have
     bad_pcx[9] = 0xFF;
-    fixture::bytes true_colour = fixture::pcx_file(3, 3, fixture::pixels(3, 3), fixture::palette());
-    true_colour[65] = 3;  // three planes: red, green and blue lines
-    fixture::bytes sixteen_colour =
-        fixture::pcx_file(3, 3, fixture::pixels(3, 3), fixture::palette());
-    sixteen_colour[3] = 4;  // 4 bits per pixel
 
+    // new.pcx has the colours of image 1, plain.pcx those of the palette
+    // file (the images without a colour map of their own).
     const std::vector<failure_case> cases = {
         {"texture missing",
          {"/2TEX", "/i:1", "TEXBSI.009", "new.pcx"},
@@ -157,15 +160,8 @@ TEST(Import, FailureLeavesTheTextureFileAsItWas) {
         {"PCX of impossible size",
          {"/2TEX", "/i:1", "TEXBSI.001", "bad.pcx"},
          "Invalid input received!",
-         "Error loading PCX file 'bad.pcx'!"},
-        {"true-colour PCX",
-         {"/2TEX", "/i:1", "TEXBSI.001", "rgb.pcx"},
-         "Invalid input received!",
-         "Error loading PCX file 'rgb.pcx'!"},
-        {"16-colour PCX",
-         {"/2TEX", "/i:1", "TEXBSI.001", "ega.pcx"},
-         "Invalid input received!",
-         "Error loading PCX file 'ega.pcx'!"},
+         "Error loading PCX file 'bad.pcx'!\n"
+         "   Its size, 0x3, is not between 1x1 and 32767x32767."},
         {"index of the terminator",
          {"/2TEX", "/i:6", "TEXBSI.001", "new.pcx"},
          "General array index overflow detected!",
@@ -175,7 +171,7 @@ TEST(Import, FailureLeavesTheTextureFileAsItWas) {
          "General array index overflow detected!",
          "Error replacing image 99 in texture!"},
         {"image without pixel data",
-         {"/2TEX", "/i:5", "TEXBSI.001", "new.pcx"},
+         {"/2TEX", "/i:5", "TEXBSI.001", "plain.pcx"},
          "No matching image record found!",
          "Error replacing image 5 in texture!"},
         {"save cut short",
@@ -188,10 +184,9 @@ TEST(Import, FailureLeavesTheTextureFileAsItWas) {
         SCOPED_TRACE(c.label);
         workspace ws;
         standard_files(ws, images);
-        ws.put("new.pcx", fixture::pcx_file(3, 3, fixture::pixels(3, 3), fixture::palette()));
+        ws.put("new.pcx", fixture::pcx_file(3, 3, fixture::pixels(3, 3), fixture::cmap(1)));
+        ws.put("plain.pcx", fixture::pcx_file(3, 3, fixture::pixels(3, 3), fixture::palette()));
         ws.put("bad.pcx", bad_pcx);
-        ws.put("rgb.pcx", true_colour);
-        ws.put("ega.pcx", sixteen_colour);
         const fixture::bytes before = ws.bytes("TEXBSI.001");
         ASSERT_GT(before.size(), 40u * 1024);
 
@@ -202,9 +197,9 @@ TEST(Import, FailureLeavesTheTextureFileAsItWas) {
         EXPECT_EQ(r.out, fatal_report(c.error_message, c.message));
         EXPECT_EQ(ws.bytes("TEXBSI.001"), before);
         // Nothing left behind: no temporary file beside the texture file.
-        EXPECT_EQ(ws.files(), (std::vector<std::string>{"TEXBSI.001", "bad.pcx", "ega.pcx",
-                                                        "new.pcx", "ostrel.ini", "ostrel.log",
-                                                        "redguard.col", "rgb.pcx"}));
+        EXPECT_EQ(ws.files(), (std::vector<std::string>{"TEXBSI.001", "bad.pcx", "new.pcx",
+                                                        "ostrel.ini", "ostrel.log", "plain.pcx",
+                                                        "redguard.col"}));
     }
 }
 
@@ -225,9 +220,10 @@ TEST(Import, DamagedTextureFileIsNotWritten) {
 
 }  // namespace
 
-// Real PCX files from other programs: what the reader takes goes into the
-// texture exactly as the reader decodes it; what it refuses, and every file
-// that is not an 8-bit picture in one plane, leaves the texture untouched.
+// Real PCX files from other programs, with "/r" (indices as they are): what
+// the reader takes as indices goes into the texture exactly as it decodes
+// them; true colour has no indices to take, and what the reader refuses
+// leaves the texture untouched.
 TEST(Import, RealPcxFiles) {
     const std::string shared = fixture::shared_dir();
     if (shared.empty())
@@ -241,27 +237,27 @@ TEST(Import, RealPcxFiles) {
     ASSERT_FALSE(paths.empty());
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
-        PCX_IMAGE reader;
-        const bool readable = reader.load(path.c_str()) != 0;
-        const bool importable =
-            readable && reader.header.bits_per_pixel == 8 && reader.header.planes == 1;
+        PICTURE picture;
+        const bool indices =
+            load_pcx_picture(path.c_str(), picture) != 0 && picture.kind != picture_kind::true_colour;
 
         workspace ws;
         standard_files(ws, three_images());
         ws.put("real.pcx", fixture::read_file(path));
         const fixture::bytes before = ws.bytes("TEXBSI.001");
-        const run::result r = ws.run({"/2TEX", "/i:2", "TEXBSI.001", "real.pcx"});
+        const run::result r = ws.run({"/2TEX", "/r", "/i:2", "TEXBSI.001", "real.pcx"});
         ASSERT_TRUE(r.exited);
-        if (importable) {
+        if (indices) {
             EXPECT_EQ(r.status, 1) << r.out;
-            const size_t count = static_cast<size_t>(reader.width()) * reader.height();
-            const fixture::bytes px(reader.pixels, reader.pixels + count);
+            const size_t count = static_cast<size_t>(picture.width) * picture.height;
+            const fixture::bytes px(picture.pixels.get(), picture.pixels.get() + count);
             std::vector<fixture::image> expected = three_images();
-            expected[1] = with_picture(expected[1], reader.width(), reader.height(), px);
+            expected[1] = with_picture(expected[1], picture.width, picture.height, px);
             EXPECT_EQ(ws.bytes("TEXBSI.001"), fixture::texture_file(expected));
         } else {
             EXPECT_EQ(r.status, 0);
-            EXPECT_NE(r.out.find("Error loading PCX file 'real.pcx'!"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("Error loading PCX file 'real.pcx'!\n   "), std::string::npos)
+                << r.out;
             EXPECT_EQ(ws.bytes("TEXBSI.001"), before);
         }
     }

@@ -88,12 +88,15 @@ std::string read_text(const std::string& path) {
     return std::string(data.begin(), data.end());
 }
 
-void put_import_files(const std::string& dir, const bytes& texture) {
+// new.pcx has `colours`: by default those of a first image with a colour
+// map of seed 0.
+void put_import_files(const std::string& dir, const bytes& texture,
+                      const bytes& colours = fixture::cmap()) {
     fixture::write_file(dir + "/TEXBSI.001", texture);
     fixture::write_file(dir + "/redguard.col", fixture::palette());
     fixture::write_file(dir + "/ostrel.ini", {});
     fixture::write_file(dir + "/new.pcx",
-                        fixture::pcx_file(3, 2, fixture::pixels(3, 2), fixture::palette()));
+                        fixture::pcx_file(3, 2, fixture::pixels(3, 2), colours));
 }
 
 const std::vector<std::string> import_args = {"/2TEX", "/i:1", "TEXBSI.001", "new.pcx"};
@@ -198,7 +201,7 @@ TEST(FaultInjection, FullFileSystemKeepsTheTextureFile) {
     const bytes texture = fixture::texture_file({fixture::simple_image("BIG", 500, 500, true),
                                                  fixture::simple_image("SMALL", 8, 8, false)});
     const std::string report = in_small_file_system(dir.path(), 320, [&] {
-        put_import_files(dir.path(), texture);
+        put_import_files(dir.path(), texture, fixture::palette());  // SMALL has no colour map
         run::options o;
         o.dir = dir.path();
         o.args = {"/2TEX", "/i:2", "TEXBSI.001", "new.pcx"};  // the new file is as large
@@ -250,7 +253,7 @@ TEST(FaultInjection, KilledImportLeavesTheOldOrTheNewFile) {
     fixture::write_file(dir.file("redguard.col"), fixture::palette());
     fixture::write_file(dir.file("ostrel.ini"), {});
     fixture::write_file(dir.file("new.pcx"),
-                        fixture::pcx_file(side, side, big.records[3].content, fixture::palette()));
+                        fixture::pcx_file(side, side, big.records[3].content, fixture::cmap()));
     big = fixture::image();
 
     auto temporary_size = [&]() -> intmax_t {

@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "lib/GENERR.h"
 #include "pcx/PCX.h"
+#include "picture/PICTURE.h"
 #include "support/fixture.h"
 
 namespace {
@@ -224,6 +226,104 @@ TEST(CorpusTest, EightBitFilesDecodeAsPillowDecodesThem) {
         EXPECT_TRUE(reference[n].pixels == bytes(image.pixels, image.pixels + count))
             << files[n] << ": pixels differ";
     }
+}
+
+// The colours of a picture as a paint program shows them: red, green and
+// blue per pixel (indices without a palette as grey).
+bytes colours_of(const PICTURE& picture) {
+    bytes out;
+    const size_t count = static_cast<size_t>(picture.width) * picture.height;
+    for (size_t i = 0; i < count; ++i) {
+        if (picture.kind == picture_kind::true_colour) {
+            out.insert(out.end(), picture.pixels.get() + 4 * i, picture.pixels.get() + 4 * i + 3);
+        } else if (picture.kind == picture_kind::indexed) {
+            const uint8_t* c = picture.palette + 3 * picture.pixels.get()[i];
+            out.insert(out.end(), c, c + 3);
+        } else {
+            out.insert(out.end(), 3, picture.pixels.get()[i]);
+        }
+    }
+    return out;
+}
+
+// The pixels of a binary PPM (P6, maxval 255) and its size, as netpbm writes it.
+bool read_ppm(const std::string& path, int& width, int& height, bytes& rgb) {
+    const bytes file = fixture::read_file(path);
+    const std::string text(file.begin(), file.end());
+    int maxval = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "P6 %d %d %d%n", &width, &height, &maxval, &used) != 3 ||
+        maxval != 255)
+        return false;
+    rgb.assign(file.begin() + used + 1, file.end());
+    return rgb.size() == static_cast<size_t>(width) * height * 3;
+}
+
+// Every layout paint programs write (1, 2, 4, 8 bits; 4-plane EGA; 24- and
+// 32-bit true colour; padding; an origin other than 0, 0) shows the colours
+// that other readers show for the same file: netpbm's pcxtoppm and Pillow
+// (each reads most of them, Pillow 9.4 not 4 bits in one plane nor RGBA, and
+// neither the file with filler before its palette), and for RGBA, which
+// pcxtoppm blends with black, ImageMagick's straight red, green, blue and
+// alpha. Where Pillow and netpbm disagree (Pillow reads a padded 4-plane
+// line wrongly), netpbm is followed.
+TEST(CorpusTest, EveryLayoutShowsTheColoursOtherReadersShow) {
+    const std::string shared = fixture::shared_dir();
+    if (shared.empty())
+        GTEST_SKIP() << "NOTICE: ../shared/corpus not found";
+    const bool netpbm = have_program("pcxtoppm");
+    const bool pillow = have_pillow();
+    const bool magick = have_program("convert");
+    if (!netpbm || !pillow || !magick)
+        std::cout << "NOTICE: pcxtoppm, Pillow or ImageMagick missing; fewer comparisons\n";
+    fixture::temp_dir dir;
+    int compared = 0;
+    for (const auto& entry : fs::directory_iterator(shared + "/corpus/pcx")) {
+        const std::string path = entry.path().string();
+        if (!entry.is_regular_file() || path.substr(path.size() - 4) != ".pcx")
+            continue;
+        SCOPED_TRACE(path);
+        PICTURE picture;
+        ASSERT_EQ(1, load_pcx_picture(path.c_str(), picture)) << picture_reason();
+        const bytes ours = colours_of(picture);
+        const auto run_ok = [&](const std::string& command) {
+            return std::system((command + " 2>/dev/null").c_str()) == 0;
+        };
+        int width = 0, height = 0;
+        bytes by_netpbm, by_pillow;
+        const std::string ppm = dir.file("out.ppm");
+        if (netpbm && run_ok("pcxtoppm '" + path + "' > '" + ppm + "'") &&
+            read_ppm(ppm, width, height, by_netpbm)) {
+            EXPECT_EQ(width, picture.width);
+            EXPECT_EQ(height, picture.height);
+        }
+        if (pillow && run_ok(std::string(python) +
+                             " -c 'import sys; from PIL import Image; "
+                             "Image.open(sys.argv[1]).convert(\"RGB\").save(sys.argv[2])' '" +
+                             path + "' '" + ppm + "'") &&
+            read_ppm(ppm, width, height, by_pillow)) {
+            EXPECT_EQ(width, picture.width);
+            EXPECT_EQ(height, picture.height);
+        }
+        const bool rgba = path.find("rgba") != std::string::npos;
+        if (rgba && magick) {
+            const std::string raw = dir.file("out.rgba");
+            ASSERT_TRUE(run_ok("convert '" + path + "' 'rgba:" + raw + "'"));
+            const size_t count = static_cast<size_t>(picture.width) * picture.height * 4;
+            EXPECT_TRUE(fixture::read_file(raw) ==
+                        bytes(picture.pixels.get(), picture.pixels.get() + count))
+                << "ImageMagick shows other colours or opacity";
+            ++compared;
+        } else if (!by_netpbm.empty()) {
+            EXPECT_TRUE(by_netpbm == ours) << "netpbm shows other colours";
+            ++compared;
+        }
+        if (!by_pillow.empty() && (by_netpbm.empty() || by_pillow == by_netpbm)) {
+            EXPECT_TRUE(by_pillow == ours) << "Pillow shows other colours";
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 20);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // the right pixel indices. Each tool's test is skipped, with a notice,
 // where the tool is not installed.
 #include <gtest/gtest.h>
+
+#include <iostream>
 #include <unistd.h>
 
 #include <cctype>
@@ -255,8 +257,11 @@ TEST_P(ImportWrittenBy, RightIndices) {
         GTEST_SKIP() << "NOTICE: " << tool.name << " not installed";
     const bytes indices = picture(source_width, source_height);
     const bytes palette = source_palette();
-    const std::vector<fixture::image> images = {fixture::simple_image("ONE", 8, 4, true, true, 1),
-                                                fixture::simple_image("TWO", 6, 5, true, true, 2)};
+    // Image 2 shows the source's colours, as if the picture had been
+    // exported from it: BHDR, IFHD, CMAP, DATA, END.
+    std::vector<fixture::image> images = {fixture::simple_image("ONE", 8, 4, true, true, 1),
+                                          fixture::simple_image("TWO", 6, 5, true, true, 2)};
+    images[1].records[2].content = palette;
     workspace ws;
     ws.put("source.raw", indices);
     ws.put("palette.raw", palette);
@@ -292,12 +297,11 @@ TEST_P(ImportWrittenBy, RightIndices) {
     ASSERT_GE(texture.size(), data_at + indices.size());
     const bytes imported(texture.begin() + static_cast<long>(data_at),
                          texture.begin() + static_cast<long>(data_at + indices.size()));
-    if (tool.keeps_indices) {
-        EXPECT_TRUE(imported == indices) << "indices differ";
-    } else {
-        EXPECT_TRUE(colours_of(imported, pcx_palette) == colours_of(indices, palette))
-            << "the imported indices do not name the source colours in the file's palette";
-    }
+    // Whatever order the writer gave its palette, the game shows the colours
+    // the picture showed: with a palette of distinct colours, the very indices.
+    EXPECT_TRUE(imported == indices) << "the imported indices name other colours";
+    if (!tool.keeps_indices && pcx_palette == palette)
+        std::cout << "NOTICE: " << tool.name << " kept the palette's order this time\n";
     std::vector<fixture::image> expected = images;
     expected[1] = with_picture(images[1], source_width, source_height, imported);
     EXPECT_TRUE(texture == fixture::texture_file(expected))

@@ -172,16 +172,20 @@ TEST(Malformed, DamagedPcxFilesStopTheImportAndLeaveTheTexture) {
         const char* label;
         bytes file;
         std::string error_message;
+        std::string reason;
+    };
+    const auto size_reason = [](const char* size) {
+        return std::string("Its size, ") + size + ", is not between 1x1 and 32767x32767.";
     };
     const std::vector<pcx_case> cases = {
-        {"shorter than its header", cut(good_pcx, 100), read_error},
-        {"shorter than its palette", cut(good_pcx, 128 + 400), read_error},
-        {"width 0 (65536)", pcx_with_extents(0xFFFF, 1), invalid_input},
-        {"height 0 (65536)", pcx_with_extents(2, 0xFFFF), invalid_input},
-        {"width 32768", pcx_with_extents(0x7FFF, 1), invalid_input},
-        {"height 32768", pcx_with_extents(2, 0x7FFF), invalid_input},
-        {"negative width", pcx_with_extents(0x8000, 1), invalid_input},
-        {"negative height", pcx_with_extents(2, 0xFFFE), invalid_input},
+        {"shorter than its header", cut(good_pcx, 100), read_error,
+         "It is too short to be a PCX file (100 bytes; the header alone is 128)."},
+        {"width 0 (65536)", pcx_with_extents(0xFFFF, 1), invalid_input, size_reason("0x2")},
+        {"height 0 (65536)", pcx_with_extents(2, 0xFFFF), invalid_input, size_reason("3x0")},
+        {"width 32768", pcx_with_extents(0x7FFF, 1), invalid_input, size_reason("32768x2")},
+        {"height 32768", pcx_with_extents(2, 0x7FFF), invalid_input, size_reason("3x32768")},
+        {"negative width", pcx_with_extents(0x8000, 1), invalid_input, size_reason("-32767x2")},
+        {"negative height", pcx_with_extents(2, 0xFFFE), invalid_input, size_reason("3x-1")},
     };
     const bytes texture = fixture::texture_file({good, fixture::simple_image("TWO", 3, 3, true)});
     for (const pcx_case& c : cases) {
@@ -191,7 +195,8 @@ TEST(Malformed, DamagedPcxFilesStopTheImportAndLeaveTheTexture) {
         ws.put("new.pcx", c.file);
         const run::result r = ws.run({"/2TEX", "/i:2", "TEXBSI.001", "new.pcx"});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, fatal_report(c.error_message, "Error loading PCX file 'new.pcx'!"));
+        EXPECT_EQ(r.out, fatal_report(c.error_message,
+                                      "Error loading PCX file 'new.pcx'!\n   " + c.reason));
         EXPECT_EQ(ws.bytes("TEXBSI.001"), texture);
         EXPECT_EQ(ws.files(), (std::vector<std::string>{"TEXBSI.001", "new.pcx", "ostrel.ini",
                                                         "ostrel.log", "redguard.col"}));

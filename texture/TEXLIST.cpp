@@ -361,6 +361,13 @@ int TEX_IMAGE::get_picture(TEX_PICTURE& picture, const uint8_t* palette) {
     return 1;
 }
 
+const uint8_t* TEX_IMAGE::get_palette(const uint8_t* palette) {
+    picture_records found;
+    if (find_picture_records(*this, found) && found.colour_map != nullptr)
+        return found.colour_map->colors;
+    return palette;
+}
+
 int TEX_IMAGE::save_pcx(const char* path, const uint8_t* palette) {
     TEX_PICTURE picture;
     if (!get_picture(picture, palette))

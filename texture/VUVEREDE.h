@@ -149,6 +149,9 @@ public:
     // The picture the export writes, with the image's own colour map where it
     // has one, else `palette`; 0 with code 1005 when there is none to write.
     int get_picture(TEX_PICTURE& picture, const uint8_t* palette);
+    // The palette the game shows the image in: its own colour map where it
+    // has one, else `palette` (the palette file's).
+    const uint8_t* get_palette(const uint8_t* palette);
     int save_pcx(const char* path, const uint8_t* palette);
 
     char name[name_size + 1] = {};  // 9 bytes as read, then a NUL
