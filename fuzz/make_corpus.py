@@ -89,6 +89,16 @@ def pcx_seeds():
     yield "four_bits_three_planes", pcx(2, 1, b"\xc2\x21", bits=4, planes=3)
     yield "no_marker_and_filler", pcx(2, 1, b"\xc2\x03" + b"\xaa" * 20, marker=False)
     yield "data_ends_early", pcx(40, 40, b"\x05")
+    # The layouts paint programs write, raw scan lines of planes x bytes.
+    yield "one_bit_black_and_white", pcx(10, 2, b"\xa5\xc0\xc2\xff\x00\x40\xc2\x00",
+                                         bytes_per_line=4, marker=False, bits=1)
+    yield "four_bits_one_plane", pcx(3, 2, b"\x1f\xa0\x00\x3c", bytes_per_line=2,
+                                     marker=False, bits=4)
+    yield "one_bit_four_planes", pcx(9, 1, b"\x8a\x80\x49\x80\x2a\x00\x19\x00",
+                                     bytes_per_line=2, marker=False, bits=1, planes=4)
+    yield "true_colour_padded", pcx(3, 1, b"\x01\x02\x03\x00\x0a\x14\x1e\x00\xc1\xc8\x64\xc2\xff",
+                                    bytes_per_line=4, marker=False, planes=3)
+    yield "rgba", pcx(2, 1, b"\x05\x06\x07\x08\x09\x0a\x00\xc1\xff", marker=False, planes=4)
 
 
 # --- Palettes, configuration files, command lines -----------------------------

@@ -4,15 +4,20 @@
 // of lines of max(bytes per line, width) bytes, the first `width` kept, 255
 // for whatever the file no longer holds, the palette the last 768 bytes),
 // against the exact bytes the saved texture must hold, and by writing the
-// picture as PCX again and reading it back.
+// picture as PCX again and reading it back. Then the import's own reader
+// (every layout) and the colour rule against a palette made from the input:
+// either a colour is missing, and the first one named really is missing, or
+// every pixel shows in the game the colour it has in the picture.
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 
 #include "frontend/OSTREL.h"
 #include "fuzz/fuzz_support.h"
 #include "lib/GENERR.h"
 #include "pcx/PCX.h"
+#include "picture/PICTURE.h"
 #include "support/fixture.h"
 #include "texture/VUVEREDE.h"
 
@@ -116,6 +121,86 @@ bytes small_texture(int width, int height, const bytes& pixels) {
     return fixture::texture_file({first, second}, {0, 'e', 'n', 'd', 0, 1, 2, 3, 4});
 }
 
+// The colour a pixel of the picture shows, with alpha: a fully transparent
+// pixel is the game's transparent index 0, whatever its colour.
+struct shown {
+    bool transparent;
+    uint32_t rgb;
+};
+
+uint32_t rgb_of(const uint8_t* c) {
+    return uint32_t{c[0]} << 16 | uint32_t{c[1]} << 8 | c[2];
+}
+
+shown colour_at(const PICTURE& p, size_t i) {
+    if (p.kind == picture_kind::true_colour) {
+        const uint8_t* c = p.pixels.get() + 4 * i;
+        return {c[3] == 0, rgb_of(c)};
+    }
+    const uint8_t index = p.pixels.get()[i];
+    return {p.alpha[index] == 0, rgb_of(p.palette + 3 * index)};
+}
+
+// A palette to import into, made from the input: the picture's own colours
+// in another order (an odd multiplier permutes the 256 indices), and, for
+// some inputs, one colour changed so that it is missing.
+bytes target_palette(const PICTURE& p, const uint8_t* data, size_t size) {
+    bytes target(palette_size, 0);
+    const uint8_t seed = data[size - 1];
+    if (p.kind == picture_kind::true_colour) {
+        std::unordered_set<uint32_t> seen;
+        size_t next = 0;
+        const size_t count = static_cast<size_t>(p.width) * p.height;
+        for (size_t i = 0; i < count && next < 256; ++i) {
+            const uint8_t* c = p.pixels.get() + 4 * i;
+            if (seen.insert(rgb_of(c)).second)
+                std::memcpy(&target[3 * next++], c, 3);
+        }
+    } else {
+        const unsigned multiplier = (seed | 1u) & 0xFF;
+        for (unsigned i = 0; i < 256; ++i)
+            std::memcpy(&target[3 * ((i * multiplier) & 0xFF)], p.palette + 3 * i, 3);
+    }
+    if (seed & 2)
+        target[3 * (seed >> 2)] ^= 0x40;
+    return target;
+}
+
+void check_colour_rule(const PICTURE& p, const uint8_t* data, size_t size) {
+    const bytes target = target_palette(p, data, size);
+    const size_t count = static_cast<size_t>(p.width) * p.height;
+    bytes indices(count);
+    colour_report report;
+    const bool raw = data[size - 1] & 1 && p.kind != picture_kind::true_colour;
+    const int mapped = map_colours(p, target.data(), raw, indices.data(), report);
+    if (mapped == 0) {
+        fuzz::check(report.missing > 0 && p.kind != picture_kind::bare_indices && !raw,
+                    "only colours can be missing, and only when they are looked up");
+        fuzz::check(report.first_x >= 0 && report.first_x < p.width && report.first_y >= 0 &&
+                        report.first_y < p.height,
+                    "the first missing colour is a pixel of the picture");
+        const size_t at = static_cast<size_t>(report.first_y) * p.width + report.first_x;
+        const shown first = colour_at(p, at);
+        fuzz::check(!first.transparent && first.rgb == rgb_of(report.first_colour),
+                    "the first missing colour is named with its value");
+        for (int i = 0; i < 256; ++i)
+            fuzz::check(rgb_of(&target[3 * i]) != first.rgb, "a missing colour is missing");
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (raw || p.kind == picture_kind::bare_indices) {
+            fuzz::check(indices[i] == p.pixels.get()[i], "bare and raw indices stay");
+            continue;
+        }
+        const shown c = colour_at(p, i);
+        if (c.transparent)
+            fuzz::check(indices[i] == 0, "a transparent pixel is index 0");
+        else
+            fuzz::check(rgb_of(&target[3 * indices[i]]) == c.rgb,
+                        "every pixel shows in the game the colour it has in the picture");
+    }
+}
+
 const bytes& original_texture() {
     static const bytes texture = small_texture(4, 2, {0, 1, 2, 3, 4, 5, 6, 7});
     return texture;
@@ -131,12 +216,29 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size >= header_size) {
         const int64_t pixels = static_cast<int64_t>(extent(data + 8)) * extent(data + 10);
-        if (pixels > max_pixels)
+        // The import's reader counts from the header's minimum x and y.
+        const int64_t from_origin =
+            (static_cast<int64_t>(static_cast<int16_t>(fuzz::le16(data + 8))) -
+             static_cast<int16_t>(fuzz::le16(data + 4)) + 1) *
+            (static_cast<int64_t>(static_cast<int16_t>(fuzz::le16(data + 10))) -
+             static_cast<int16_t>(fuzz::le16(data + 6)) + 1);
+        if (pixels > max_pixels || from_origin > max_pixels)
             return 0;
     }
     fuzz::reset_state();
     const std::string input = fuzz::write_input("in.pcx", data, size);
     const picture expected = reference_decode(data, size);
+
+    PICTURE picture;
+    if (load_pcx_picture(input.c_str(), picture) == 1) {
+        fuzz::check(picture.width >= 1 && picture.height >= 1 && picture.pixels != nullptr,
+                    "a picture has pixels");
+        check_colour_rule(picture, data, size);
+    } else {
+        fuzz::check(err_code != 0 && picture.pixels == nullptr,
+                    "a refused picture leaves a code and no pixels");
+    }
+    picture.clear();
 
     const int loaded = pcx_image.load(input.c_str());
     fuzz::check(loaded == (expected.loads ? 1 : 0), "the reader accepts exactly the valid files");

@@ -573,7 +573,8 @@ struct pcx_layout {
     uint8_t bits;
     uint8_t planes;
 };
-constexpr pcx_layout readable_layouts[] = {{1, 1}, {2, 1}, {4, 1}, {8, 1}, {1, 4}, {8, 3}, {8, 4}};
+constexpr pcx_layout readable_layouts[] = {{1, 1}, {2, 1}, {4, 1}, {8, 1}, {1, 2},
+                                           {1, 3}, {1, 4}, {8, 3}, {8, 4}};
 
 // The most bytes that `stream` bytes of run-length units can decode to:
 // every two bytes a run of 63, and a lone byte for an odd one out.
@@ -606,7 +607,7 @@ void convert_lines(const uint8_t* lines, uint32_t line_bytes, uint32_t bytes_per
             for (uint32_t x = 0; x < width; ++x)
                 *out++ = packed_pixel(line, x, layout.bits);
         } else if (layout.bits == 1) {
-            // Four planes of one bit: plane p gives bit p of the index.
+            // Two to four planes of one bit: plane p gives bit p of the index.
             for (uint32_t x = 0; x < width; ++x) {
                 uint8_t index = 0;
                 for (uint32_t p = 0; p < layout.planes; ++p)
@@ -670,8 +671,8 @@ int load_pcx_picture(const char* file_name, PICTURE& picture) {
         readable = readable || (known.bits == layout.bits && known.planes == layout.planes);
     if (!readable)
         return refuse_picture(9, "It is a PCX file of %u bits per pixel in %u planes; Ostrel "
-                                 "reads 1, 2, 4 or 8 bits in one plane, 1 bit in 4 planes (16 "
-                                 "colours) and 8 bits in 3 or 4 planes (true colour).",
+                                 "reads 1, 2, 4 or 8 bits in one plane, 1 bit in 2 to 4 planes "
+                                 "(4 to 16 colours) and 8 bits in 3 or 4 planes (true colour).",
                               layout.bits, layout.planes);
 
     // Extents are inclusive: xmin 0 and xmax 63 make 64 columns.

@@ -74,8 +74,8 @@ private:
 
 // The picture of a PCX file as paint programs write them, for an import:
 // 1, 2, 4 or 8 bits per pixel in one plane (fewer than 8 with the header's
-// 16-colour palette, 1 bit as black and white), 1 bit in 4 planes (16
-// colours), 8 bits in 3 or 4 planes (true colour; the fourth plane is
+// 16-colour palette, 1 bit as black and white), 1 bit in 2 to 4 planes (4
+// to 16 colours), 8 bits in 3 or 4 planes (true colour; the fourth plane is
 // alpha), any padding of the lines. An 8-bit picture with the marker 12
 // before its last 768 bytes is indexed with that palette, one without it
 // has bare indices. Unlike PCX_IMAGE::load, a picture whose data ends

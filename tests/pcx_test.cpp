@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lib/GENERR.h"
+#include "picture/PICTURE.h"
 #include "support/fixture.h"
 
 namespace {
@@ -372,6 +373,139 @@ TEST_F(PcxTest, SaveOfALoadedImageWritesAConsistentFile) {
     EXPECT_EQ(0, empty.save(dir.file("empty.pcx").c_str()));
     EXPECT_EQ(8u, err_code);
     EXPECT_FALSE(fixture::file_exists(dir.file("empty.pcx")));
+}
+
+// --- The picture of a PCX file, as the import reads it ------------------------
+
+struct layout_case {
+    const char* what;
+    int width, height, bits, planes, bytes_per_line;
+    bytes lines;        // decoded scan lines, plane after plane
+    bool with_vga;      // the marker and the palette behind the data
+    picture_kind kind;
+    bytes pixels;       // what the picture holds
+    uint32_t entries;   // palette entries
+};
+
+bytes header_colours() {
+    bytes c(48);
+    for (size_t i = 0; i < c.size(); ++i)
+        c[i] = static_cast<uint8_t>(17 * i + 3);
+    return c;
+}
+
+// Each layout, with padding where the format allows it: the pixels and the
+// palette the picture gets.
+TEST_F(PcxTest, PictureOfEveryLayout) {
+    const std::string path = dir.file("picture.pcx");
+    const layout_case cases[] = {
+        {"8 bits with its palette, one padding byte", 3, 2, 8, 1, 4,
+         {1, 0xC5, 3, 9, 7, 8, 9, 9}, true, picture_kind::indexed,
+         {1, 0xC5, 3, 7, 8, 9}, 256},
+        {"8 bits without the marker", 2, 1, 8, 1, 2, {200, 3}, false, picture_kind::bare_indices,
+         {200, 3}, 0},
+        {"1 bit, black and white, bytes of padding", 10, 2, 1, 1, 4,
+         {0xA5, 0xC0, 0xFF, 0xFF, 0x00, 0x40, 0, 0}, false, picture_kind::indexed,
+         {1, 0, 1, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 2},
+        {"2 bits", 5, 1, 2, 1, 2, {0x1B, 0x80}, false, picture_kind::indexed, {0, 1, 2, 3, 2}, 4},
+        {"4 bits", 3, 2, 4, 1, 2, {0x1F, 0xA0, 0x00, 0x3C}, false, picture_kind::indexed,
+         {1, 15, 10, 0, 0, 3}, 16},
+        {"1 bit in 4 planes", 9, 1, 1, 4, 2,
+         // plane p holds bit p of each index: indices 1, 2, 4, 8, 15, 0, 5, 10, 3
+         {0x8A, 0x80, 0x49, 0x80, 0x2A, 0x00, 0x19, 0x00}, false, picture_kind::indexed,
+         {1, 2, 4, 8, 15, 0, 5, 10, 3}, 16},
+        {"1 bit in 3 planes, as netpbm writes 8 colours", 3, 1, 1, 3, 2,
+         {0xA0, 0, 0x60, 0, 0xE0, 0}, false, picture_kind::indexed, {5, 6, 7}, 8},
+        {"8 bits in 3 planes, odd width padded", 3, 1, 8, 3, 4,
+         {1, 2, 3, 0, 10, 20, 30, 0, 100, 200, 0xFF, 0}, false, picture_kind::true_colour,
+         {1, 10, 100, 255, 2, 20, 200, 255, 3, 30, 0xFF, 255}, 0},
+        {"8 bits in 4 planes", 2, 1, 8, 4, 2, {5, 6, 7, 8, 9, 10, 0, 255}, false,
+         picture_kind::true_colour, {5, 7, 9, 0, 6, 8, 10, 255}, 0},
+    };
+    for (const layout_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bytes vga = c.with_vga ? fixture::palette(5) : bytes();
+        fixture::write_file(path, fixture::pcx_layout_file(c.width, c.height, c.bits, c.planes,
+                                                           c.bytes_per_line, c.lines,
+                                                           header_colours(), vga));
+        PICTURE picture;
+        ASSERT_EQ(1, load_pcx_picture(path.c_str(), picture)) << picture_reason();
+        EXPECT_EQ(picture.width, c.width);
+        EXPECT_EQ(picture.height, c.height);
+        EXPECT_EQ(picture.kind, c.kind);
+        EXPECT_EQ(picture.palette_entries, c.entries);
+        const size_t size = c.pixels.size();
+        EXPECT_EQ(bytes(picture.pixels.get(), picture.pixels.get() + size), c.pixels);
+        if (c.with_vga) {
+            EXPECT_EQ(bytes(picture.palette, picture.palette + 768), vga);
+        } else if (c.bits == 1 && c.planes == 1) {
+            EXPECT_EQ(bytes(picture.palette, picture.palette + 6), (bytes{0, 0, 0, 255, 255, 255}));
+        } else if (c.entries == 4 || c.entries == 8 || c.entries == 16) {
+            EXPECT_EQ(bytes(picture.palette, picture.palette + 48), header_colours());
+        }
+    }
+}
+
+// Refused with a reason, before anything large is allocated.
+TEST_F(PcxTest, PicturesTheImportRefuses) {
+    const std::string path = dir.file("picture.pcx");
+    const bytes good = fixture::pcx_file(4, 4, fixture::pixels(4, 4), fixture::palette());
+    const auto changed = [&](size_t at, uint8_t value) {
+        bytes b = good;
+        b[at] = value;
+        return b;
+    };
+    // A header claiming 32767 x 32767 behind a few bytes of data.
+    bytes huge = changed(8, 0xFE);
+    huge[9] = huge[11] = 0x7F;
+    huge[10] = 0xFE;
+    huge[66] = 0xFF;
+    huge[67] = 0x7F;
+    huge.resize(997);
+    // Cut to 60 %: the palette's end is gone, and the data is too short.
+    const bytes big = fixture::pcx_file(64, 64, fixture::pixels(64, 64), fixture::palette());
+    const bytes cut_big(big.begin(), big.begin() + static_cast<long>(big.size() * 6 / 10));
+    struct refusal {
+        const char* what;
+        bytes file;
+        uint32_t code;
+        const char* reason;
+    };
+    const refusal cases[] = {
+        {"not a PCX file", changed(0, 0x89), 9,
+         "It is not a PCX file: a PCX file begins with the byte 10, this one with 137."},
+        {"not run-length encoded", changed(2, 0), 9,
+         "It is a PCX file without run-length encoding (encoding 0); save it as an ordinary "
+         "run-length encoded PCX."},
+        {"2 bits in 2 planes", [&] {
+             bytes b = changed(3, 2);
+             b[65] = 2;
+             return b;
+         }(),
+         9,
+         "It is a PCX file of 2 bits per pixel in 2 planes; Ostrel reads 1, 2, 4 or 8 bits in "
+         "one plane, 1 bit in 2 to 4 planes (4 to 16 colours) and 8 bits in 3 or 4 planes (true "
+         "colour)."},
+        {"lines shorter than the width", changed(66, 3), 9,
+         "Its lines are shorter than its width: 3 bytes per line where 4 are needed."},
+        {"a huge size behind a small file", huge, 2,
+         "The file is cut short: its 869 bytes of pixel data cannot hold a picture of "
+         "32767x32767."},
+        {"cut to 60 %", cut_big, 2,
+         "The file is cut short: its pixel data ends before the last pixel of its 64x64 "
+         "picture."},
+    };
+    for (const refusal& c : cases) {
+        SCOPED_TRACE(c.what);
+        fixture::write_file(path, c.file);
+        PICTURE picture;
+        err_code = 0;
+        clear_picture_reason();
+        EXPECT_EQ(0, load_pcx_picture(path.c_str(), picture));
+        EXPECT_EQ(err_code, c.code);
+        EXPECT_STREQ(picture_reason(), c.reason);
+        EXPECT_EQ(picture.pixels, nullptr);
+    }
 }
 
 }  // namespace

@@ -213,6 +213,47 @@ bytes pcx_file(int width, int height, const bytes& px, const bytes& palette768) 
     return out;
 }
 
+bytes pcx_layout_file(int width, int height, int bits, int planes, int bytes_per_line,
+                      const bytes& lines, const bytes& header_colours, const bytes& vga) {
+    bytes out = {10, 5, 1, static_cast<uint8_t>(bits)};
+    put_le16(out, 0);
+    put_le16(out, 0);
+    put_le16(out, static_cast<uint16_t>(width - 1));
+    put_le16(out, static_cast<uint16_t>(height - 1));
+    put_le16(out, 72);
+    put_le16(out, 72);
+    bytes colours = header_colours;
+    colours.resize(48, 0);
+    out.insert(out.end(), colours.begin(), colours.end());
+    out.push_back(0);
+    out.push_back(static_cast<uint8_t>(planes));
+    put_le16(out, static_cast<uint16_t>(bytes_per_line));
+    put_le16(out, 1);
+    put_le16(out, 0);
+    put_le16(out, 0);
+    out.insert(out.end(), 54, 0);
+    // Runs never leave a scan line, as paint programs write them.
+    const size_t line = static_cast<size_t>(planes) * bytes_per_line;
+    for (size_t start = 0; start < lines.size(); start += line) {
+        size_t x = 0;
+        while (x < line) {
+            const uint8_t v = lines[start + x];
+            size_t run = 1;
+            while (x + run < line && run < 63 && lines[start + x + run] == v)
+                ++run;
+            if (run > 1 || v >= 0xC0)
+                out.push_back(static_cast<uint8_t>(0xC0 + run));
+            out.push_back(v);
+            x += run;
+        }
+    }
+    if (!vga.empty()) {
+        out.push_back(12);
+        out.insert(out.end(), vga.begin(), vga.end());
+    }
+    return out;
+}
+
 void write_file(const std::string& path, const bytes& data) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     if (!f)

@@ -72,6 +72,13 @@ bytes palette(uint8_t seed = 0);  // 768 bytes
 // palette. bytes_per_line 0 means the width.
 bytes pcx_file(int width, int height, const bytes& pixels, const bytes& palette768);
 
+// A PCX file of any layout: `lines` holds height scan lines of planes x
+// bytes_per_line bytes (plane after plane), encoded here run by run; the
+// header's 16 colours from `header_colours` (48 bytes, or zeros); the
+// marker and `vga` (768 bytes) behind the data unless `vga` is empty.
+bytes pcx_layout_file(int width, int height, int bits, int planes, int bytes_per_line,
+                      const bytes& lines, const bytes& header_colours, const bytes& vga);
+
 // Files and directories.
 void write_file(const std::string& path, const bytes& data);
 bytes read_file(const std::string& path);
