@@ -261,7 +261,7 @@ class Import(Case):
         images = three_images()
         write(texture, texture_file(images))
         picture = pixels(6, 5, 77)
-        write(pcx, pcx_file(6, 5, picture, palette(5)))
+        write(pcx, pcx_file(6, 5, picture, palette()))  # the colours image 2 shows
         for name, data in cwd_files.items():
             write(self.path(name), data)
         run = ostrel(args, self.dir)
@@ -275,7 +275,8 @@ class Import(Case):
                                 self.path("TEXBSI.001"), self.path("new.pcx"),
                                 {"redguard.col": palette()})
         # The success line has no line break at its end.
-        self.assertEqual(run.raw, b"   Successfully saved texture file 'TEXBSI.001'...")
+        self.assertEqual(run.raw, b"   Image 2 'WALL' was 5x3, is now 6x5.\r\n"
+                                  b"   Successfully saved texture file 'TEXBSI.001'...")
         self.assertEqual(self.files(),
                          ["TEXBSI.001", "new.pcx", "ostrel.log", "redguard.col"])
 
@@ -284,7 +285,8 @@ class Import(Case):
             ["/2BSI", "/I:2", "/p:pal\\my.col", "game\\TEXBSI.001", "art\\new.pcx"],
             self.path("game", "TEXBSI.001"), self.path("art", "new.pcx"),
             {os.path.join("pal", "my.col"): palette()})
-        self.assertEqual(run.out, "   Successfully saved texture file 'game\\TEXBSI.001'...")
+        self.assertEqual(run.out, "   Image 2 'WALL' was 5x3, is now 6x5.\n"
+                                  "   Successfully saved texture file 'game\\TEXBSI.001'...")
         self.assertEqual(self.files("game"), ["TEXBSI.001"])
 
     def test_drive_letter_paths(self):
@@ -390,6 +392,40 @@ class Animated(Case):
                       "this picture is 4x5.", run.out)
         self.assertEqual(read(self.path("TEXBSI.001")), original)
         self.assertEqual(self.files(), ["TEXBSI.001", "bad.pcx", "ostrel.log", "redguard.col"])
+
+
+class Colours(Case):
+    """An import shows the colours the picture showed, in any palette order."""
+
+    def setUp(self):
+        super().setUp()
+        self.images = three_images()
+        write(self.path("TEXBSI.001"), texture_file(self.images))
+        write(self.path("redguard.col"), palette())
+
+    def test_reordered_palette_gives_the_same_texture(self):
+        wall = self.images[1]  # no colour map: the palette file's colours
+        pal = palette()
+        order = list(range(255, -1, -1))  # index n holds the colour of 255 - n
+        moved = b"".join(pal[3 * i:3 * i + 3] for i in order)
+        data = bytes(255 - v for v in wall.record(b"DATA"))
+        write(self.path("in.pcx"), pcx_file(5, 3, data, moved))
+        original = read(self.path("TEXBSI.001"))
+        run = ostrel(["/2TEX", "/i:2", "TEXBSI.001", "in.pcx"], self.dir)
+        self.assertEqual(run.status, 1, run)
+        self.assertIn("were matched to other indices of the palette of image 2.", run.out)
+        self.assertEqual(read(self.path("TEXBSI.001")), original)
+
+    def test_missing_colour_is_refused(self):
+        pal = bytearray(palette())
+        pal[0:3] = b"\x01\x02\x03"
+        write(self.path("in.pcx"), pcx_file(2, 1, bytes([0, 0]), bytes(pal)))
+        original = read(self.path("TEXBSI.001"))
+        run = ostrel(["/2TEX", "/i:2", "TEXBSI.001", "in.pcx"], self.dir)
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("Error: 1 colour of 'in.pcx' is not in the palette of image 2 "
+                      "(#010203 at 0,0)!", run.out)
+        self.assertEqual(read(self.path("TEXBSI.001")), original)
 
 
 class LogAndConfiguration(Case):
@@ -575,7 +611,7 @@ class LinuxParity(Case):
             write(os.path.join(directory, "TEXBSI.001"), texture_file(images))
             write(os.path.join(directory, "redguard.col"), palette(6))
             write(os.path.join(directory, "new.pcx"),
-                  pcx_file(9, 4, bytes([0xC7] * 20 + list(range(16))), palette(8)))
+                  pcx_file(9, 4, bytes([0xC7] * 20 + list(range(16))), palette(6)))
 
         directory = self.both("export", textures, ["TEXBSI.001"], b"yyyy")
         self.assertEqual(read(os.path.join(directory, "big.pcx")),
@@ -596,17 +632,19 @@ class LinuxParity(Case):
         exported = sorted(n for n in os.listdir(directory) if n.endswith(".pcx"))
         self.assertGreater(len(exported), 1)
 
+        # The door's picture into the wall: both show the palette file's colours.
         def edited(d):
             sample(d)
-            shutil.copy(os.path.join(directory, exported[-1]), os.path.join(d, "edit.pcx"))
+            shutil.copy(os.path.join(directory, "sample03.pcx"), os.path.join(d, "edit.pcx"))
 
-        self.both("import", edited, ["/2TEX", "/i:1", "TEXBSI.001", "edit.pcx"])
+        self.both("import", edited, ["/2TEX", "/i:2", "TEXBSI.001", "edit.pcx"])
 
         # New frames for the animated image (4 frames of 16x16), some rows alike.
         def new_frames(d):
             sample(d)
             strip = bytes((x * (y // 3) + y // 7) % 251 for y in range(64) for x in range(16))
-            write(os.path.join(d, "fire.pcx"), pcx_file(16, 64, strip, palette()))
+            colours = read(os.path.join(d, "redguard.col"))  # the fire has no colour map
+            write(os.path.join(d, "fire.pcx"), pcx_file(16, 64, strip, colours))
 
         self.both("import-frames", new_frames, ["/2TEX", "/i:5", "TEXBSI.001", "fire.pcx"])
 

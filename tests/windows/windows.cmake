@@ -134,7 +134,7 @@ function(ostrel_windows_tests)
       list(APPEND runner_args "--runner-arg=${argument}")
     endforeach()
   endif()
-  foreach(group HelpAndStatus FatalErrors Import Export Animated ConsoleKeys LogAndConfiguration
+  foreach(group HelpAndStatus FatalErrors Import Export Animated Colours ConsoleKeys LogAndConfiguration
                 LinuxParity)
     add_test(NAME windows_e2e.${group}
              COMMAND ${OSTREL_PYTHON} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/e2e_windows.py
