@@ -21,6 +21,7 @@
 int32_t convert_to_pcx = 1;
 int32_t image_index = -1;
 int32_t raw_indices = 0;
+int32_t list_only = 0;
 char texture_file[name_limit + 1] = "";
 char pcx_file[name_limit + 1] = "";
 char palette_file[name_limit + 1] = "redguard.col";
@@ -89,6 +90,8 @@ bool parse_option_form(const char* text) {
         convert_to_pcx = 0;
     } else if (equals_nocase(text, "R")) {
         raw_indices = 1;
+    } else if (equals_nocase(text, "L")) {
+        list_only = 1;
     } else if (has_prefix_with_text(text, "I:")) {
         image_index = leading_number(text + 2);
     } else if (has_prefix_with_text(text, "P:")) {
@@ -110,8 +113,11 @@ bool slash_argument_is_path(const char* argument) {
 void parse_bare_argument(const char* argument) {
     if (std::strchr(argument, '?') != nullptr)
         show_help();
-    if (equals_nocase(argument, "-help") || equals_nocase(argument, "--help"))
+    if (equals_nocase(argument, "-help") || equals_nocase(argument, "--help") ||
+        equals_nocase(argument, "-h"))
         show_help();
+    if (equals_nocase(argument, "--version"))
+        show_version();
     if (str_find_nocase(argument, "texbsi.") != nullptr) {
         bounded_copy(texture_file, argument, name_limit);
     } else if (str_find_nocase(argument, ".pcx") != nullptr) {
@@ -245,6 +251,12 @@ int ostrel_main(int argc, char** argv) {
     // One buffer serves the palette path and then the texture path: the
     // palette path is not needed once the palette is in memory.
     char full_path[full_path_limit + 1];
+    if (list_only != 0) {
+        // A list shows no colours: the palette file need not exist.
+        join_path(full_path, redguard_path, texture_file);
+        list_images(full_path);
+        return 1;
+    }
     join_path(full_path, redguard_path, palette_file);
     loaded_palette.reset(load_palette(full_path));
     if (!loaded_palette)
@@ -315,8 +327,8 @@ int parse_options(int count, char** arguments) {
 int check_options() {
     if (texture_file[0] == '\0')
         exit_with_error("Error: No texture file specified!");
-    // The export checks its own settings as it goes.
-    if (convert_to_pcx != 0)
+    // The export checks its own settings as it goes; a list needs none.
+    if (convert_to_pcx != 0 || list_only != 0)
         return 1;
     if (pcx_file[0] == '\0')
         exit_with_error("Error: No PCX file specified!");
@@ -340,6 +352,13 @@ void show_help() {
     std::printf("must end with '.PCX'.  A texture file and an image index must be specified\n");
     std::printf("if converting from a PCX file.  PCX files will be automatically overwritten.\n");
     std::printf("See the manual file OSTREL.TXT for more detailed information.\n");
+    release_run_state();
+    end_process(1);
+    std::exit(1);  // in case a replacement returned after all
+}
+
+void show_version() {
+    print_banner();
     release_run_state();
     end_process(1);
     std::exit(1);  // in case a replacement returned after all
@@ -382,6 +401,7 @@ void reset_run_settings() {
     convert_to_pcx = 1;
     image_index = -1;
     raw_indices = 0;
+    list_only = 0;
     texture_file[0] = '\0';
     pcx_file[0] = '\0';
     bounded_copy(palette_file, default_palette, name_limit);

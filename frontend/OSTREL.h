@@ -19,6 +19,8 @@ extern int32_t image_index;
 // "/r": an import takes the picture's indices as they are, whatever the
 // palettes say.
 extern int32_t raw_indices;
+// "/l": list the images instead of converting anything.
+extern int32_t list_only;
 extern char texture_file[name_limit + 1];
 extern char pcx_file[name_limit + 1];
 extern char palette_file[name_limit + 1];
@@ -35,6 +37,8 @@ int read_paths(const char* config_name);
 int parse_options(int count, char** arguments);
 int check_options();
 [[noreturn]] void show_help();
+// "--version": the banner line, status 1.
+[[noreturn]] void show_version();
 [[noreturn]] void exit_with_error(const char* format, ...) OSTREL_PRINTF(1, 2);
 // How show_help and exit_with_error end the process once the run is
 // released: std::exit with the status, unless a harness (the option
@@ -42,6 +46,9 @@ int check_options();
 // not return.
 extern void (*end_process)(int status);
 int export_pcx(const char* texture_path);
+// "/l": one line per image of the texture file, then their number; ends the
+// run through exit_with_error when the file is damaged.
+int list_images(const char* texture_path);
 
 // `name` joined to `directory` into `destination` (full_path_limit + 1
 // bytes): a name that holds a directory or drive of its own is used as it

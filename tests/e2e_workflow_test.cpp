@@ -1,0 +1,81 @@
+// A modder's workflow end to end: the list of a texture file's images, the
+// help and version options.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/fixture.h"
+#include "support/run.h"
+
+namespace {
+
+using fixture::bytes;
+using run::fatal_report;
+using run::workspace;
+
+std::string sample_file(const std::string& name) {
+    return std::string(OSTREL_SOURCE_DIR) + "/samples/" + name;
+}
+
+const std::string list_header =
+    "Image  Name       Size         Frames  Colours             Data\n";
+
+// Every column of the bundled sample, the animated image among them; the
+// palette file is not needed and nothing is written.
+TEST(List, TheSample) {
+    workspace ws;
+    ws.put("TEXBSI.001", fixture::read_file(sample_file("TEXBSI.001")));
+    const run::result r = ws.run({"/l", "TEXBSI.001"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, list_header +
+                         "    1  SKY01      64x32             1  own                 2048\n"
+                         "    2  WALL       32x32             1  palette file        1024\n"
+                         "    3  ODD        13x9              1  own                  117\n"
+                         "    4  DOOR       24x40             1  palette file         960\n"
+                         "    5  FIRE01     16x16             4  palette file         912\n"
+                         "5 images in 'TEXBSI.001'.\n");
+    EXPECT_EQ(ws.files(), (std::vector<std::string>{"TEXBSI.001", "ostrel.log"}));
+}
+
+// An image without a bitmap header or pixel data, a name with a control
+// character; "/L" with an import direction still only lists.
+TEST(List, OddImagesAndADamagedFile) {
+    fixture::image bare;
+    bare.name = "NO\x01HDR";
+    bare.size = 5;
+    bare.records = {{"XTRA", {1}}, {"END ", {}}};
+    const bytes file = fixture::texture_file({fixture::simple_image("ONE", 3, 2, false), bare});
+    workspace ws;
+    ws.put("TEXBSI.001", file);
+    const run::result r = ws.run({"/2TEX", "/L", "TEXBSI.001"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, list_header +
+                         "    1  ONE        3x2               1  palette file           6\n"
+                         "    2  NO?HDR     -                 1  palette file           -\n"
+                         "2 images in 'TEXBSI.001'.\n");
+
+    // Cut inside the second image: the first is listed, then the reason.
+    bytes cut = file;
+    cut.resize(fixture::encode_image(fixture::simple_image("ONE", 3, 2, false)).size() + 15);
+    ws.put("TEXBSI.001", cut);
+    const run::result damaged = ws.run({"/l", "TEXBSI.001"});
+    EXPECT_EQ(damaged.status, 0);
+    EXPECT_EQ(damaged.out,
+              list_header + "    1  ONE        3x2               1  palette file           6\n" +
+                  fatal_report("Could not read from file!",
+                               "Error: The texture file 'TEXBSI.001' is damaged after image 1!"));
+    EXPECT_EQ(ws.bytes("TEXBSI.001"), cut);
+}
+
+TEST(HelpAndVersion, ShortHelpAndVersionEndWithStatus1) {
+    workspace ws;
+    const run::result help = ws.run({"-h"});
+    EXPECT_EQ(help.status, 1);
+    EXPECT_EQ(help.out, ws.run({"/?"}).out);
+    const run::result version = ws.run({"--version", "TEXBSI.001"});
+    EXPECT_EQ(version.status, 1);
+    EXPECT_EQ(version.out, run::banner().substr(1));
+}
+
+}  // namespace
