@@ -6,11 +6,15 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <numeric>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "pcx/PCX.h"
+#include "picture/PICTURE.h"
 #include "support/fixture.h"
 #include "support/run.h"
 
@@ -303,6 +307,81 @@ TEST(Colours, RawIndices) {
                            "which has no indices to take as they are; import it without /r, or "
                            "save it as a 256-colour picture."));
     EXPECT_EQ(ws.bytes("TEXBSI.001"), original);
+}
+
+// Real pictures of every layout (1 and 4 bits, EGA planes, 256 colours, true
+// colour) into an image whose colour map holds their colours in another
+// order: every pixel shows in the game the colour the file shows, a
+// transparent one is index 0; a picture of more than 256 colours is refused.
+TEST(Colours, CorpusPicturesShowTheirColours) {
+    const std::string shared = fixture::shared_dir();
+    if (shared.empty())
+        GTEST_SKIP() << "NOTICE: no shared corpus beside the repository";
+    int imported = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(shared + "/corpus/pcx")) {
+        const std::string path = entry.path().string();
+        if (!entry.is_regular_file() || path.substr(path.size() - 4) != ".pcx")
+            continue;
+        SCOPED_TRACE(path);
+        PICTURE picture;
+        ASSERT_EQ(1, load_pcx_picture(path.c_str(), picture));
+        if (picture.kind == picture_kind::bare_indices)
+            continue;
+        // The colour each pixel shows (-1: transparent), and the distinct ones.
+        const size_t count = static_cast<size_t>(picture.width) * picture.height;
+        std::vector<int64_t> shown(count);
+        std::map<int64_t, int> distinct;
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t* c = picture.kind == picture_kind::true_colour
+                                   ? picture.pixels.get() + 4 * i
+                                   : picture.palette + 3 * picture.pixels.get()[i];
+            const bool clear = picture.kind == picture_kind::true_colour && c[3] == 0;
+            shown[i] = clear ? -1 : (int64_t{c[0]} << 16 | c[1] << 8 | c[2]);
+            if (!clear)
+                distinct.emplace(shown[i], 0);
+        }
+        // The colours from index 255 down, so that few of them keep their index.
+        bytes palette(768, 0);
+        int next = 255;
+        for (auto& colour : distinct) {
+            if (next < 0)
+                break;
+            colour.second = next;
+            palette[3 * next] = static_cast<uint8_t>(colour.first >> 16);
+            palette[3 * next + 1] = static_cast<uint8_t>(colour.first >> 8);
+            palette[3 * next + 2] = static_cast<uint8_t>(colour.first);
+            --next;
+        }
+        fixture::image image = fixture::simple_image("REAL", 4, 4, true);
+        image.records[2].content = palette;  // BHDR, IFHD, CMAP, DATA, END
+        workspace ws;
+        ws.put("TEXBSI.001", fixture::texture_file({image}));
+        ws.put("redguard.col", fixture::palette());
+        ws.put("real.pcx", fixture::read_file(path));
+        const bytes before = ws.bytes("TEXBSI.001");
+        const run::result r = ws.run({"/2TEX", "/i:1", "TEXBSI.001", "real.pcx"});
+        if (distinct.size() > 256) {
+            EXPECT_EQ(r.status, 0);
+            EXPECT_NE(r.out.find("are not in the palette of image 1"), std::string::npos);
+            EXPECT_EQ(ws.bytes("TEXBSI.001"), before);
+            continue;
+        }
+        ASSERT_EQ(r.status, 1) << r.out;
+        const bytes texture = ws.bytes("TEXBSI.001");
+        const size_t data_at = 9 + 4 + (8 + 26) + (8 + 44) + (8 + 768) + 8;
+        ASSERT_GE(texture.size(), data_at + count);
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t index = texture[data_at + i];
+            const int64_t colour = int64_t{palette[3 * index]} << 16 | palette[3 * index + 1] << 8 |
+                                   palette[3 * index + 2];
+            if (shown[i] < 0 ? index != 0 : colour != shown[i]) {
+                ADD_FAILURE() << "pixel " << i << " shows another colour";
+                break;
+            }
+        }
+        ++imported;
+    }
+    EXPECT_GE(imported, 10);
 }
 
 }  // namespace
