@@ -19,7 +19,7 @@ seconds=${OSTREL_FUZZ_SECONDS:-45}
 jobs=${OSTREL_FUZZ_JOBS:-2}
 build=${OSTREL_FUZZ_BUILD_DIR:-build-fuzz}
 run_dir=${OSTREL_FUZZ_RUN_DIR:-$build/fuzz-run}
-targets=(texture export pcx palette config options)
+targets=(texture export pcx palette config options png)
 
 if ! command -v clang++ >/dev/null 2>&1; then
     echo "ERROR: clang++ not found; the fuzz targets need clang with libFuzzer" \
