@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <tuple>
@@ -97,6 +98,10 @@ TEST(PngSupport, WithoutLibpngEverythingIsRefusedWithTheReason) {
 struct size_case {
     int32_t width, height;
 };
+
+void PrintTo(const size_case& c, std::ostream* out) {
+    *out << c.width << " x " << c.height;
+}
 
 class PngRoundTrip : public PngTest, public ::testing::WithParamInterface<size_case> {};
 
@@ -202,6 +207,10 @@ struct colour_case {
     // The expected pixel bytes (1 or 4 per pixel) from the samples.
     bytes (*expected)(const std::vector<uint16_t>& samples);
 };
+
+void PrintTo(const colour_case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 constexpr uint32_t case_width = 11, case_height = 7;
 
