@@ -271,6 +271,13 @@ void settle_grey(const read_job& job, uint8_t* pixels, size_t count) {
     }
 }
 
+uint8_t largest_index(const uint8_t* pixels, size_t count) {
+    uint8_t largest = 0;
+    for (size_t i = 0; i < count; ++i)
+        largest = pixels[i] > largest ? pixels[i] : largest;
+    return largest;
+}
+
 void take_palette(const read_job& job, PICTURE& picture) {
     std::memset(picture.alpha, 0xFF, sizeof picture.alpha);
     if (job.colour_type != PNG_COLOR_TYPE_PALETTE)
@@ -435,11 +442,10 @@ int png_load(const char* path, PICTURE& picture) {
     if (!guarded(job.png, read_pixels, job))
         return refuse_damaged(path, report);
 
-    if (job.colour_type == PNG_COLOR_TYPE_PALETTE) {
+    if (job.colour_type == PNG_COLOR_TYPE_PALETTE && job.palette_entries < 1 << job.bit_depth) {
         // libpng checks this only for some layouts, and lets the index one
-        // past the last entry through.
-        uint8_t* const end = pixels.get() + count;
-        const uint8_t largest = *std::max_element(pixels.get(), end);
+        // past the last entry through. (A full palette has no such index.)
+        const uint8_t largest = largest_index(pixels.get(), count);
         if (largest >= job.palette_entries)
             return refuse_picture(9,
                                   "'%s' uses palette index %d, but its palette has %d entries: "
