@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -208,7 +209,7 @@ void PrintTo(const tool_file& file, std::ostream* out) {
 class PngWrittenBy : public ::testing::TestWithParam<tool_file> {
 public:
     static void SetUpTestSuite() {
-        dir = new fixture::temp_dir;
+        dir = std::make_unique<fixture::temp_dir>();
         if (!have_pillow() || !png_supported())
             return;
         made = shell(std::string(python) + " -c '" + make_script + "' " + quoted(dir->path()));
@@ -220,17 +221,14 @@ public:
         }
         decoded = made && shell(std::string(python) + " -c '" + decode_script + "'" + names);
     }
-    static void TearDownTestSuite() {
-        delete dir;
-        dir = nullptr;
-    }
+    static void TearDownTestSuite() { dir.reset(); }
 
 protected:
-    static fixture::temp_dir* dir;
+    static std::unique_ptr<fixture::temp_dir> dir;
     static bool made, decoded;
 };
 
-fixture::temp_dir* PngWrittenBy::dir = nullptr;
+std::unique_ptr<fixture::temp_dir> PngWrittenBy::dir;
 bool PngWrittenBy::made = false;
 bool PngWrittenBy::decoded = false;
 
