@@ -1,5 +1,6 @@
 # Cross build for 64-bit Windows with MinGW-w64 (Debian: g++-mingw-w64-x86-64).
 #
+#   tools/build-libpng-mingw.sh build-win      (PNG support; once)
 #   cmake -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #   cmake --build build-win -j2
 #
@@ -19,9 +20,13 @@ set(CMAKE_C_COMPILER ${OSTREL_MINGW_CC})
 set(CMAKE_CXX_COMPILER ${OSTREL_MINGW_CXX})
 set(CMAKE_RC_COMPILER ${OSTREL_MINGW_TRIPLET}-windres)
 
-# Libraries and headers come from the MinGW tree only; programs (Wine,
-# Python) from the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${OSTREL_MINGW_TRIPLET})
+# Libraries and headers come from the MinGW tree only (zlib: Debian's
+# libz-mingw-w64-dev), and from the static libpng that
+# tools/build-libpng-mingw.sh builds into the build directory, since Debian
+# has no MinGW package of it; programs (Wine, Python) from the build machine.
+set(OSTREL_LIBPNG_MINGW_DIR ${CMAKE_BINARY_DIR}/libpng-mingw CACHE PATH
+    "libpng for MinGW-w64 (tools/build-libpng-mingw.sh <build directory>)")
+set(CMAKE_FIND_ROOT_PATH /usr/${OSTREL_MINGW_TRIPLET} ${OSTREL_LIBPNG_MINGW_DIR})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -19,7 +19,7 @@ seconds=${OSTREL_FUZZ_SECONDS:-45}
 jobs=${OSTREL_FUZZ_JOBS:-2}
 build=${OSTREL_FUZZ_BUILD_DIR:-build-fuzz}
 run_dir=${OSTREL_FUZZ_RUN_DIR:-$build/fuzz-run}
-targets=(texture export pcx palette config options)
+targets=(texture export pcx palette config options png)
 
 if ! command -v clang++ >/dev/null 2>&1; then
     echo "ERROR: clang++ not found; the fuzz targets need clang with libFuzzer" \
@@ -30,7 +30,8 @@ fi
 echo "== Build the fuzz targets ($build, clang++)"
 # Static linking and the sanitizers' run-time do not go together.
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF -DOSTREL_STATIC=OFF -DOSTREL_WERROR=ON >/dev/null
+      -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF -DOSTREL_STATIC=OFF -DOSTREL_WERROR=ON \
+      -DOSTREL_REQUIRE_PNG=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
 # The export reads texture files like the texture target does.

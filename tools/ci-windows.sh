@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The Windows stage of CI: cross-builds ostrel.exe with MinGW-w64 (warnings
-# as errors) and runs the Windows unit and end-to-end tests under Wine. The
+# The Windows stage of CI: builds libpng for MinGW-w64 from Debian's source
+# package (tools/build-libpng-mingw.sh, once per build directory),
+# cross-builds ostrel.exe with MinGW-w64 (warnings as errors, PNG support
+# required) and runs the Windows unit and end-to-end tests under Wine. The
 # end-to-end tests also check that the Windows and the POSIX build write the
 # same bytes; the POSIX ostrel for that is $OSTREL_HOST_BINARY, or one built
 # here. Without the cross compiler or Wine it says so and succeeds.
@@ -30,9 +32,12 @@ if [ -z "$host" ]; then
     host=$PWD/$build/host/ostrel
 fi
 
+echo "== libpng for the Windows build ($build/libpng-mingw)"
+tools/build-libpng-mingw.sh "$build"
+
 echo "== Windows build ($build)"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DOSTREL_WERROR=ON -DOSTREL_HOST_BINARY="$host"
+    -DOSTREL_WERROR=ON -DOSTREL_REQUIRE_PNG=ON -DOSTREL_HOST_BINARY="$host"
 cmake --build "$build" -j2
 
 echo "== Windows tests under Wine"
