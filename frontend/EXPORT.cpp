@@ -6,11 +6,13 @@
 #include <memory>
 #include <new>
 
+#include "frontend/FORMATS.h"
 #include "frontend/OSTREL.h"
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "lib/GENSTRIN.h"
 #include "platform/PLATFORM.h"
+#include "png/PNG.h"
 
 namespace {
 
@@ -75,6 +77,18 @@ int export_pcx(const char* texture_path) {
         bounded_copy(directory, pcx_path, name_limit);
     remove_extension(base);
 
+    // "/2PNG", or no direction at all and a picture argument ending in ".png".
+    const picture_format format = png_direction != 0 || (direction_given == 0 &&
+                                                         format_by_name(pcx_file) ==
+                                                             picture_format::png)
+                                      ? picture_format::png
+                                      : picture_format::pcx;
+    const char* const extension = format_extension(format);
+    if (format == picture_format::png && !png_supported()) {
+        exit_with_error("Error: This Ostrel was built without PNG support: export as PCX, or "
+                        "build it again with libpng (Debian: libpng-dev, zlib1g-dev)!");
+    }
+
     file_ptr file(openfile(texture_path, "rb", 0));
     if (!file)
         exit_with_error("Error: Could not open image file '%s'!", texture_path);
@@ -113,13 +127,14 @@ int export_pcx(const char* texture_path) {
         // the extension; an image name is 9 characters at most.
         char output_name[name_limit + base_limit + 16];
         if (base[0] != '\0') {
-            std::snprintf(output_name, sizeof output_name, "%s%s%02d.pcx", directory, base,
-                          static_cast<int>(counter));
+            std::snprintf(output_name, sizeof output_name, "%s%s%02d%s", directory, base,
+                          static_cast<int>(counter), extension);
         } else {
             str_lower(image.name);
             char name_part[TEX_IMAGE::name_size + 1];
             file_name_part(name_part, image.name);
-            std::snprintf(output_name, sizeof output_name, "%s%s.pcx", directory, name_part);
+            std::snprintf(output_name, sizeof output_name, "%s%s%s", directory, name_part,
+                          extension);
         }
 
         char shown_name[TEX_IMAGE::name_size + 1];
@@ -133,15 +148,16 @@ int export_pcx(const char* texture_path) {
         } else {
             std::printf("\nImage %s (%dx%d) -> %s\n", shown_name, width, height, output_name);
         }
-        std::printf("        Save Image as PCX (Y/N)?");
+        std::printf("        Save Image as %s (Y/N)?", format_name(format));
         std::fflush(stdout);
         const int answer = read_answer();
         std::printf("\n");
 
         if (answer == platform::key_escape)
             break;
-        if (answer == 'y' && !image.save_pcx(output_name, loaded_palette.get())) {
-            std::printf("      Error exporting PCX file!\n");
+        if (answer == 'y' &&
+            !save_picture(output_name, format, image, loaded_palette.get())) {
+            std::printf("      Error exporting %s file!\n", format_name(format));
         }
         image.free();
         ++counter;

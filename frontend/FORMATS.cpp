@@ -1,8 +1,64 @@
 #include "frontend/FORMATS.h"
 
-#include "pcx/PCX.h"
+#include <cstdio>
+#include <cstring>
 
-int load_picture(const char* path, PICTURE& picture) {
+#include "lib/GENERR.h"
+#include "lib/GENSTRIN.h"
+#include "pcx/PCX.h"
+#include "platform/PLATFORM.h"
+#include "png/PNG.h"
+
+const char* format_name(picture_format format) {
+    return format == picture_format::png ? "PNG" : "PCX";
+}
+
+const char* format_extension(picture_format format) {
+    return format == picture_format::png ? ".png" : ".pcx";
+}
+
+bool is_picture_argument(const char* argument) {
+    return argument != nullptr && (str_find_nocase(argument, ".pcx") != nullptr ||
+                                   str_find_nocase(argument, ".png") != nullptr);
+}
+
+picture_format format_by_name(const char* name) {
+    if (name == nullptr)
+        return picture_format::pcx;
+    const char* dot = std::strrchr(name, '.');
+    const bool png = dot != nullptr && std::strlen(dot) == 4 &&
+                     str_compare_nocase_n(dot, ".png", 4) == 0;
+    return png ? picture_format::png : picture_format::pcx;
+}
+
+picture_format format_of_file(const char* path) {
+    uint8_t head[sizeof png_signature] = {};
+    size_t got = 0;
+    if (FILE* file = platform::open_file(path, "rb")) {
+        got = std::fread(head, 1, sizeof head, file);
+        std::fclose(file);
+    }
+    // A file that cannot be read is named by its name in the message.
+    if (got == 0)
+        return format_by_name(path);
+    return is_png_signature(head, got) ? picture_format::png : picture_format::pcx;
+}
+
+int load_picture(const char* path, picture_format format, PICTURE& picture) {
     clear_picture_reason();
+    if (format == picture_format::png)
+        return png_load(path, picture);
     return load_pcx_picture(path, picture);
+}
+
+int save_picture(const char* path, picture_format format, TEX_IMAGE& image,
+                 const uint8_t* palette) {
+    if (format == picture_format::pcx)
+        return image.save_pcx(path, palette);
+    TEX_PICTURE picture;
+    if (!image.get_picture(picture, palette))
+        return 0;
+    if (picture.palette == nullptr)
+        return fail(8);
+    return png_save(path, picture.width, picture.height, picture.pixels, picture.palette);
 }

@@ -22,6 +22,8 @@ int32_t convert_to_pcx = 1;
 int32_t image_index = -1;
 int32_t raw_indices = 0;
 int32_t list_only = 0;
+int32_t png_direction = 0;
+int32_t direction_given = 0;
 char texture_file[name_limit + 1] = "";
 char pcx_file[name_limit + 1] = "";
 char palette_file[name_limit + 1] = "redguard.col";
@@ -84,10 +86,14 @@ int32_t leading_number(const char* text) {
 
 // The five option forms; true when the text behind the '/' is one of them.
 bool parse_option_form(const char* text) {
-    if (equals_nocase(text, "2PCX")) {
+    if (equals_nocase(text, "2PCX") || equals_nocase(text, "2PNG")) {
         convert_to_pcx = 1;
+        png_direction = equals_nocase(text, "2PNG") ? 1 : 0;
+        direction_given = 1;
     } else if (equals_nocase(text, "2BSI") || equals_nocase(text, "2TEX")) {
         convert_to_pcx = 0;
+        png_direction = 0;
+        direction_given = 1;
     } else if (equals_nocase(text, "R")) {
         raw_indices = 1;
     } else if (equals_nocase(text, "L")) {
@@ -120,7 +126,7 @@ void parse_bare_argument(const char* argument) {
         show_version();
     if (str_find_nocase(argument, "texbsi.") != nullptr) {
         bounded_copy(texture_file, argument, name_limit);
-    } else if (str_find_nocase(argument, ".pcx") != nullptr) {
+    } else if (is_picture_argument(argument)) {
         bounded_copy(pcx_file, argument, name_limit);
     }
 }
@@ -131,10 +137,11 @@ const char* plural(uint32_t count) {
 }
 
 // Why a picture file could not be read, under the line that names it.
-[[noreturn]] void exit_loading_picture(const char* path) {
+[[noreturn]] void exit_loading_picture(const char* path, picture_format format) {
     if (picture_reason()[0] != '\0')
-        exit_with_error("Error loading PCX file '%s'!\n   %s", path, picture_reason());
-    exit_with_error("Error loading PCX file '%s'!", path);
+        exit_with_error("Error loading %s file '%s'!\n   %s", format_name(format), path,
+                        picture_reason());
+    exit_with_error("Error loading %s file '%s'!", format_name(format), path);
 }
 
 // The picture's pixels as indices of the image's palette (see the colour
@@ -142,7 +149,8 @@ const char* plural(uint32_t count) {
 // indices, in `mapped` for true colour. Refuses, naming the first missing
 // colour, before anything is written.
 const uint8_t* indices_for(const PICTURE& picture, const uint8_t* target, const char* path,
-                           owned_ptr<uint8_t>& mapped, colour_report& report) {
+                           picture_format format, owned_ptr<uint8_t>& mapped,
+                           colour_report& report) {
     uint8_t* out = picture.pixels.get();
     if (picture.kind == picture_kind::true_colour) {
         mapped = create_bytes(static_cast<uint32_t>(picture.width) *
@@ -152,7 +160,7 @@ const uint8_t* indices_for(const PICTURE& picture, const uint8_t* target, const 
     if (map_colours(picture, target, raw_indices != 0, out, report))
         return out;
     if (report.missing == 0)
-        exit_with_error("Error loading PCX file '%s'!\n   %s", path, picture_reason());
+        exit_loading_picture(path, format);
     const uint8_t* c = report.first_colour;
     const char* const hint = "Paint with the colours of the palette that the export gives this "
                              "image only (see \"Colours\" in the README).";
@@ -176,8 +184,9 @@ void import_picture(const char* texture_path) {
     char pcx_full_path[full_path_limit + 1];
     join_path(pcx_full_path, pcx_path, pcx_file);
     PICTURE picture;
-    if (!load_picture(pcx_full_path, picture))
-        exit_loading_picture(pcx_full_path);
+    const picture_format format = format_of_file(pcx_full_path);
+    if (!load_picture(pcx_full_path, format, picture))
+        exit_loading_picture(pcx_full_path, format);
 
     // The terminator, the last entry, is no image to replace.
     const int32_t index = image_index - 1;
@@ -192,8 +201,8 @@ void import_picture(const char* texture_path) {
     colour_report colours;
     owned_ptr<uint8_t> mapped;
     const uint8_t* indices =
-        indices_for(picture, image->get_palette(loaded_palette.get()), pcx_full_path, mapped,
-                    colours);
+        indices_for(picture, image->get_palette(loaded_palette.get()), pcx_full_path, format,
+                    mapped, colours);
 
     const int32_t old_width = image->get_width();
     const int32_t old_height = image->get_height();
@@ -344,9 +353,12 @@ void show_help() {
     std::printf("   OSTREL [options] [TEXBSI.###] [file.PCX]\n");
     std::printf("      /? ......... View this help screen.\n");
     std::printf("      /2PCX ...... Saves texture files as PCX.\n");
+    std::printf("      /2PNG ...... Saves texture files as PNG.\n");
     std::printf("      /2BSI\n");
     std::printf("      /2TEX ...... Saves a PCX as a texture file.\n");
     std::printf("      /p:file .... Specify another palette file (PAL/COL).\n");
+    std::printf("      /l ......... Lists the images of the texture file.\n");
+    std::printf("      /r ......... Takes a picture's palette indices as they are.\n");
     std::printf("      /i:# ....... Convert or replace this image in file (1=first image)\n\n");
     std::printf("The texture file must have the format 'TEXBSI.###' and any given PCX file\n");
     std::printf("must end with '.PCX'.  A texture file and an image index must be specified\n");
@@ -402,6 +414,8 @@ void reset_run_settings() {
     image_index = -1;
     raw_indices = 0;
     list_only = 0;
+    png_direction = 0;
+    direction_given = 0;
     texture_file[0] = '\0';
     pcx_file[0] = '\0';
     bounded_copy(palette_file, default_palette, name_limit);

@@ -21,6 +21,10 @@ extern int32_t image_index;
 extern int32_t raw_indices;
 // "/l": list the images instead of converting anything.
 extern int32_t list_only;
+// The last direction option was "/2PNG"; and whether any was given (without
+// one, a picture argument ending in ".png" makes the export write PNG).
+extern int32_t png_direction;
+extern int32_t direction_given;
 extern char texture_file[name_limit + 1];
 extern char pcx_file[name_limit + 1];
 extern char palette_file[name_limit + 1];

@@ -52,11 +52,10 @@ fuzz::bytes with_crcs_fixed(const uint8_t* data, size_t size) {
     return out;
 }
 
-void check_refusal(const std::string& input, const PICTURE& picture) {
+void check_refusal(const PICTURE& picture) {
     fuzz::check(err_code == 2 || err_code == 9 || (!png_supported() && err_code == 9),
                 "a refused file is cut short (2) or refused (9)");
-    fuzz::check(std::strstr(picture_reason(), input.c_str()) != nullptr,
-                "the reason names the file");
+    fuzz::check(picture_reason()[0] != '\0', "a refusal gives its reason");
     fuzz::check(picture.width == 0 && picture.height == 0 && !picture.pixels,
                 "a refused file leaves the picture empty");
 }
@@ -121,7 +120,7 @@ int run_one(const uint8_t* data, size_t size) {
     const std::string input = fuzz::write_input("in.png", data, size);
     PICTURE picture;
     if (png_load(input.c_str(), picture) == 0) {
-        check_refusal(input, picture);
+        check_refusal(picture);
         return 0;
     }
     fuzz::check(png_supported(), "without libpng nothing loads");

@@ -194,15 +194,15 @@ int refuse_damaged(const char* path, const png_report& report) {
     char name[5];
     chunk_name(report.chunk, name);
     if (report.end_of_file)
-        return refuse_picture(2, "'%s' ends early, %s its %s chunk: the PNG file is cut short",
-                              path, report.in_chunk_header ? "after" : "inside", name);
+        return refuse_picture(2, "The file is cut short: it ends %s its %s chunk.",
+                              report.in_chunk_header ? "after" : "inside", name);
     if (report.stream_failed)
-        return refuse_picture(2, "'%s' could not be read (a read error)", path);
+        return refuse_picture(2, "The file could not be read (a read error).");
     // A refused IHDR is explained by the warning before the error.
     const bool warned = report.warning[0] != '\0';
     write_log("PNG - png_load(): libpng refused '%s': %s%s%s", path, report.warning,
               warned ? "; " : "", report.error);
-    return refuse_picture(9, "'%s' is a damaged PNG file (libpng: %s%s%s)", path, report.warning,
+    return refuse_picture(9, "It is a damaged PNG file (libpng: %s%s%s).", report.warning,
                           warned ? "; " : "", report.error);
 }
 
@@ -235,22 +235,22 @@ int channels_of(int colour_type) {
 }
 
 // What the header promises, checked before anything is allocated.
-int check_header(const char* path, const read_job& job) {
+int check_header(const read_job& job) {
     if (job.bit_depth > 8)
         return refuse_picture(9,
-                              "'%s' has %d-bit samples (%s): Ostrel takes PNG pictures of 8 bits "
-                              "per sample or fewer; save it with 8 bits per channel",
-                              path, job.bit_depth, colour_type_name(job.colour_type));
+                              "It has %d-bit samples (%s): Ostrel takes PNG pictures of 8 bits "
+                              "per sample or fewer; save it with 8 bits per channel.",
+                              job.bit_depth, colour_type_name(job.colour_type));
     if (job.colour_type == PNG_COLOR_TYPE_PALETTE && job.palette == nullptr)
-        return refuse_picture(9, "'%s' is an indexed PNG without a palette (PLTE)", path);
+        return refuse_picture(9, "It is an indexed PNG without a palette (PLTE).");
     const uint64_t row_bits =
         static_cast<uint64_t>(job.width) * job.bit_depth * channels_of(job.colour_type);
     const uint64_t data_bytes = (row_bits + 7) / 8 * job.height;
     if (job.file_size >= 0 && data_bytes > max_inflate_ratio * static_cast<uint64_t>(job.file_size))
         return refuse_picture(9,
-                              "'%s' claims %lu x %lu pixels, more than its %lld bytes can hold: "
-                              "the PNG file is damaged",
-                              path, static_cast<unsigned long>(job.width),
+                              "It claims %lu x %lu pixels, more than its %lld bytes can hold: "
+                              "the PNG file is damaged.",
+                              static_cast<unsigned long>(job.width),
                               static_cast<unsigned long>(job.height),
                               static_cast<long long>(job.file_size));
     return 1;
@@ -375,29 +375,29 @@ int png_load(const char* path, PICTURE& picture) {
     picture.clear();
     clear_picture_reason();
     if (path == nullptr)
-        return refuse_picture(8, "no PNG file was named");
+        return refuse_picture(8, "No PNG file was named.");
     file_ptr file(openfile(path, "rb", 0));
     if (!file)
-        return refuse_picture(1, "'%s' could not be opened", path);
+        return 0;  // code 1, and the log says why
 
     const int64_t file_size = platform::bytes_left(file.get());
     uint8_t signature[signature_size];
     const size_t got = std::fread(signature, 1, signature_size, file.get());
     if (std::ferror(file.get()) != 0)
-        return refuse_picture(2, "'%s' could not be read (a read error)", path);
+        return refuse_picture(2, "The file could not be read (a read error).");
     if (!is_png_signature(signature, got)) {
         if (got == 0)
-            return refuse_picture(2, "'%s' is empty", path);
+            return refuse_picture(2, "The file is empty.");
         if (got < signature_size && std::memcmp(signature, png_signature, got) == 0)
-            return refuse_picture(2, "'%s' ends within the PNG signature", path);
+            return refuse_picture(2, "The file is cut short: it ends within the PNG signature.");
         return refuse_picture(
-            9, "'%s' is not a PNG file (it does not start with the PNG signature)", path);
+            9, "It is not a PNG file (it does not start with the PNG signature).");
     }
 
     png_report report{};
     reader png(report);
     if (png.job.png == nullptr || png.job.info == nullptr)
-        return refuse_picture(4, "'%s': libpng could not start (out of memory)", path);
+        return refuse_picture(4, "libpng could not start (out of memory).");
     read_job& job = png.job;
     job.file = file.get();
     job.file_size = file_size;
@@ -410,14 +410,14 @@ int png_load(const char* path, PICTURE& picture) {
             (width > static_cast<png_uint_32>(PICTURE::max_side) ||
              height > static_cast<png_uint_32>(PICTURE::max_side)))
             return refuse_picture(9,
-                                  "'%s' is %lu x %lu pixels: Ostrel takes pictures of up to "
-                                  "%d x %d pixels",
-                                  path, static_cast<unsigned long>(width),
+                                  "It is %lu x %lu pixels: Ostrel takes pictures of up to "
+                                  "%d x %d pixels.",
+                                  static_cast<unsigned long>(width),
                                   static_cast<unsigned long>(height), PICTURE::max_side,
                                   PICTURE::max_side);
         return refuse_damaged(path, report);
     }
-    if (!check_header(path, job))
+    if (!check_header(job))
         return 0;
     if (!guarded(job.png, set_layout, job))
         return refuse_damaged(path, report);
@@ -428,8 +428,8 @@ int png_load(const char* path, PICTURE& picture) {
         (job.colour_type & PNG_COLOR_MASK_COLOR) != 0 && job.colour_type != PNG_COLOR_TYPE_PALETTE;
     const size_t read_bpp = true_colour ? 4 : job.colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : 1;
     if (job.row_bytes != read_bpp * job.width)
-        return refuse_picture(9, "'%s': libpng decodes rows of %lu bytes, not the %lu expected",
-                              path, static_cast<unsigned long>(job.row_bytes),
+        return refuse_picture(9, "libpng decodes rows of %lu bytes, not the %lu expected.",
+                              static_cast<unsigned long>(job.row_bytes),
                               static_cast<unsigned long>(read_bpp * job.width));
     // At most 32767 x 32767 x 4 bytes, which fits the allocator's 32 bits.
     const size_t count = static_cast<size_t>(job.width) * job.height;
@@ -448,9 +448,9 @@ int png_load(const char* path, PICTURE& picture) {
         const uint8_t largest = largest_index(pixels.get(), count);
         if (largest >= job.palette_entries)
             return refuse_picture(9,
-                                  "'%s' uses palette index %d, but its palette has %d entries: "
-                                  "the PNG file is damaged",
-                                  path, largest, job.palette_entries);
+                                  "It uses palette index %d, but its palette has %d entries: "
+                                  "the PNG file is damaged.",
+                                  largest, job.palette_entries);
     } else if (!true_colour) {
         settle_grey(job, pixels.get(), count);
     }

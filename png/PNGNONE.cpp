@@ -6,11 +6,10 @@
 
 namespace {
 
-int refuse_unsupported(const char* path) {
+int refuse_unsupported() {
     return refuse_picture(9,
-                          "'%s': this Ostrel was built without PNG support: use PCX, or build "
-                          "Ostrel again with libpng installed (Debian: libpng-dev, zlib1g-dev)",
-                          path != nullptr ? path : "");
+                          "This Ostrel was built without PNG support: use PCX, or build Ostrel "
+                          "again with libpng installed (Debian: libpng-dev, zlib1g-dev).");
 }
 
 }  // namespace
@@ -20,18 +19,19 @@ bool png_supported() {
 }
 
 int png_load(const char* path, PICTURE& picture) {
+    (void)path;
     picture.clear();
-    return refuse_unsupported(path);
+    return refuse_unsupported();
 }
 
 int png_write(FILE* file, int32_t width, int32_t height, const uint8_t* pixels,
               const uint8_t* palette) {
     (void)file, (void)width, (void)height, (void)pixels, (void)palette;
-    return refuse_unsupported("PNG output");
+    return refuse_unsupported();
 }
 
 int png_save(const char* path, int32_t width, int32_t height, const uint8_t* pixels,
              const uint8_t* palette) {
-    (void)width, (void)height, (void)pixels, (void)palette;
-    return refuse_unsupported(path);
+    (void)path, (void)width, (void)height, (void)pixels, (void)palette;
+    return refuse_unsupported();
 }

@@ -451,7 +451,7 @@ std::vector<refusal> refusals() {
     cases.push_back({"filter type 5", with_rows(small_indexed(), bad_filter), 9, "damaged"});
     cases.push_back({"a PCX file", fixture::pcx_file(2, 2, {1, 2, 3, 4}, fixture::palette()), 9,
                      "not a PNG file"});
-    cases.push_back({"nothing", {}, 2, "is empty"});
+    cases.push_back({"nothing", {}, 2, "The file is empty."});
     return cases;
 }
 
@@ -461,7 +461,6 @@ TEST_F(PngTest, DamagedAndUnsupportedFilesAreRefusedWithTheirReason) {
         EXPECT_EQ(0, load(c.file));
         EXPECT_EQ(c.code, err_code);
         EXPECT_NE(nullptr, std::strstr(picture_reason(), c.reason.c_str())) << picture_reason();
-        EXPECT_NE(nullptr, std::strstr(picture_reason(), "in.png")) << "the file is named";
         EXPECT_EQ(0, picture.width);
         EXPECT_EQ(nullptr, picture.pixels.get());
     }
@@ -474,21 +473,21 @@ TEST_F(PngTest, FileCutAnywhereIsRefusedAsCutShort) {
         SCOPED_TRACE("cut to " + std::to_string(size) + " bytes");
         EXPECT_EQ(0, load(bytes(whole.begin(), whole.begin() + static_cast<long>(size))));
         EXPECT_EQ(2u, err_code);
-        EXPECT_TRUE(std::strstr(picture_reason(), "ends early") != nullptr ||
-                    std::strstr(picture_reason(), "ends within the PNG signature") != nullptr)
+        EXPECT_NE(nullptr, std::strstr(picture_reason(), "The file is cut short: it ends"))
             << picture_reason();
     }
     // The chunk where the file ends is named.
     const size_t into_idat = whole.size() - 12 - 12 - 7 - 4 - 1;
     EXPECT_EQ(0, load(bytes(whole.begin(), whole.begin() + static_cast<long>(into_idat))));
-    EXPECT_NE(nullptr, std::strstr(picture_reason(), "inside its IDAT chunk")) << picture_reason();
+    EXPECT_NE(nullptr, std::strstr(picture_reason(), "ends inside its IDAT chunk"))
+        << picture_reason();
 }
 
 TEST_F(PngTest, MissingFileIsNotOpened) {
     err_code = 0;
     EXPECT_EQ(0, png_load(dir.file("absent.png").c_str(), picture));
     EXPECT_EQ(1u, err_code);
-    EXPECT_NE(nullptr, std::strstr(picture_reason(), "absent.png"));
+    EXPECT_TRUE(picture.pixels == nullptr);
 }
 
 // --- Reader: decompression bombs ------------------------------------------------------
