@@ -642,6 +642,20 @@ class LinuxParity(Case):
 
         self.both("import", edited, ["/2TEX", "/i:2", "TEXBSI.001", "edit.pcx"])
 
+        # PNG out and back in, as both builds write and read it.
+        png_dir = self.both("export-png", sample, ["/2PNG", "TEXBSI.001", "sample.png"],
+                            b"y" * 100)
+        self.assertEqual(sorted(n for n in os.listdir(png_dir) if n.endswith(".png")),
+                         ["sample%02d.png" % i for i in range(5)])
+
+        def png_back(d):
+            sample(d)
+            shutil.copy(os.path.join(png_dir, "sample04.png"), os.path.join(d, "fire.png"))
+
+        back = self.both("import-png", png_back, ["/2TEX", "/i:5", "TEXBSI.001", "fire.png"])
+        self.assertEqual(read(os.path.join(back, "TEXBSI.001")),
+                         read(os.path.join(CONFIG.samples, "TEXBSI.001")))
+
         # New frames for the animated image (4 frames of 16x16), some rows alike.
         def new_frames(d):
             sample(d)
