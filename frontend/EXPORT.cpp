@@ -106,6 +106,8 @@ int export_pcx(const char* texture_path) {
 
     int32_t counter = 0;   // position in the file of the image just read
     bool offered = false;  // the image chosen with an index was reached
+    int32_t saved = 0;
+    int32_t failed = 0;
     for (;;) {
         if (std::feof(file.get()))
             break;
@@ -148,16 +150,23 @@ int export_pcx(const char* texture_path) {
         } else {
             std::printf("\nImage %s (%dx%d) -> %s\n", shown_name, width, height, output_name);
         }
-        std::printf("        Save Image as %s (Y/N)?", format_name(format));
-        std::fflush(stdout);
-        const int answer = read_answer();
-        std::printf("\n");
+        int answer = 'y';
+        if (yes_to_all == 0) {
+            std::printf("        Save Image as %s (Y/N)?", format_name(format));
+            std::fflush(stdout);
+            answer = read_answer();
+            std::printf("\n");
+        }
 
         if (answer == platform::key_escape)
             break;
-        if (answer == 'y' &&
-            !save_picture(output_name, format, image, loaded_palette.get())) {
-            std::printf("      Error exporting %s file!\n", format_name(format));
+        if (answer == 'y') {
+            if (save_picture(output_name, format, image, loaded_palette.get())) {
+                ++saved;
+            } else {
+                ++failed;
+                std::printf("      Error exporting %s file!\n", format_name(format));
+            }
         }
         image.free();
         ++counter;
@@ -166,6 +175,10 @@ int export_pcx(const char* texture_path) {
     texture_list.free();
     file.reset();
 
+    if (yes_to_all != 0 && offered) {
+        std::printf("\n   %d image%s saved, %d failed.\n", static_cast<int>(saved),
+                    saved == 1 ? "" : "s", static_cast<int>(failed));
+    }
     if (image_index >= 1 && !offered) {
         exit_with_error("Specified image index %d is too high, not enough images in file (%d)!",
                         image_index, counter);

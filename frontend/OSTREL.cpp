@@ -22,6 +22,7 @@ int32_t convert_to_pcx = 1;
 int32_t image_index = -1;
 int32_t raw_indices = 0;
 int32_t list_only = 0;
+int32_t yes_to_all = 0;
 int32_t png_direction = 0;
 int32_t direction_given = 0;
 char texture_file[name_limit + 1] = "";
@@ -98,6 +99,8 @@ bool parse_option_form(const char* text) {
         raw_indices = 1;
     } else if (equals_nocase(text, "L")) {
         list_only = 1;
+    } else if (equals_nocase(text, "Y")) {
+        yes_to_all = 1;
     } else if (has_prefix_with_text(text, "I:")) {
         image_index = leading_number(text + 2);
     } else if (has_prefix_with_text(text, "P:")) {
@@ -358,6 +361,7 @@ void show_help() {
     std::printf("      /2TEX ...... Saves a PCX as a texture file.\n");
     std::printf("      /p:file .... Specify another palette file (PAL/COL).\n");
     std::printf("      /l ......... Lists the images of the texture file.\n");
+    std::printf("      /y ......... Saves every image without asking.\n");
     std::printf("      /r ......... Takes a picture's palette indices as they are.\n");
     std::printf("      /i:# ....... Convert or replace this image in file (1=first image)\n\n");
     std::printf("The texture file must have the format 'TEXBSI.###' and any given PCX file\n");
@@ -414,6 +418,7 @@ void reset_run_settings() {
     image_index = -1;
     raw_indices = 0;
     list_only = 0;
+    yes_to_all = 0;
     png_direction = 0;
     direction_given = 0;
     texture_file[0] = '\0';

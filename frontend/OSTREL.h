@@ -21,6 +21,8 @@ extern int32_t image_index;
 extern int32_t raw_indices;
 // "/l": list the images instead of converting anything.
 extern int32_t list_only;
+// "/y": the export saves every image (or the one of "/i:") without asking.
+extern int32_t yes_to_all;
 // The last direction option was "/2PNG"; and whether any was given (without
 // one, a picture argument ending in ".png" makes the export write PNG).
 extern int32_t png_direction;

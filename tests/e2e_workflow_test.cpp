@@ -68,6 +68,43 @@ TEST(List, OddImagesAndADamagedFile) {
     EXPECT_EQ(ws.bytes("TEXBSI.001"), cut);
 }
 
+// "/y": every image saved without a prompt, a line for each as today, and
+// the count at the end; an image that cannot be saved is counted as failed
+// and the others are saved.
+TEST(YesToAll, SavesWithoutAsking) {
+    fixture::image no_header;
+    no_header.name = "NOHDR";
+    no_header.size = 9;
+    no_header.records = {{"DATA", {1, 2, 3}}, {"END ", {}}};
+    const std::vector<fixture::image> images = {fixture::simple_image("SKY01", 8, 4, true, true, 1),
+                                                no_header,
+                                                fixture::simple_image("WALL", 6, 5, false, true, 2)};
+    workspace ws;
+    ws.put("TEXBSI.001", fixture::texture_file(images));
+    ws.put("redguard.col", fixture::palette());
+    ws.put_text("ostrel.ini", "");
+    const run::result r = ws.run({"/Y", "TEXBSI.001"}, "nnn");  // keys are not read
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+              "\nImage sky01 (8x4) -> sky01.pcx\n"
+              "\nImage nohdr (-1x-1) -> nohdr.pcx\n      Error exporting PCX file!\n"
+              "\nImage wall (6x5) -> wall.pcx\n"
+              "\n   2 images saved, 1 failed.\n");
+    EXPECT_EQ(ws.bytes("sky01.pcx"),
+              fixture::pcx_file(8, 4, fixture::pixels(8, 4, 1), fixture::cmap(1)));
+    EXPECT_EQ(ws.bytes("wall.pcx"),
+              fixture::pcx_file(6, 5, fixture::pixels(6, 5, 2), fixture::palette()));
+    EXPECT_FALSE(ws.exists("nohdr.pcx"));
+
+    const run::result one = ws.run({"/y", "/i:3", "TEXBSI.001", "out/pic.png"});
+    EXPECT_EQ(one.out, "\nImage WALL (6x5) -> out/pic02.png\n      Error exporting PNG file!\n"
+                       "\n   0 images saved, 1 failed.\n");
+    ws.put_text("out/.keep", "");
+    const run::result again = ws.run({"/y", "/i:3", "TEXBSI.001", "out/pic.png"});
+    EXPECT_EQ(again.out, "\nImage WALL (6x5) -> out/pic02.png\n\n   1 image saved, 0 failed.\n");
+    EXPECT_TRUE(ws.exists("out/pic02.png"));
+}
+
 TEST(HelpAndVersion, ShortHelpAndVersionEndWithStatus1) {
     workspace ws;
     const run::result help = ws.run({"-h"});

@@ -174,6 +174,7 @@ HELP_BODY = (
     "      /2TEX ...... Saves a PCX as a texture file.\n"
     "      /p:file .... Specify another palette file (PAL/COL).\n"
     "      /l ......... Lists the images of the texture file.\n"
+    "      /y ......... Saves every image without asking.\n"
     "      /r ......... Takes a picture's palette indices as they are.\n"
     "      /i:# ....... Convert or replace this image in file (1=first image)\n\n"
     "The texture file must have the format 'TEXBSI.###' and any given PCX file\n"
