@@ -2,6 +2,9 @@
 // help and version options.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -113,6 +116,33 @@ TEST(HelpAndVersion, ShortHelpAndVersionEndWithStatus1) {
     const run::result version = ws.run({"--version", "TEXBSI.001"});
     EXPECT_EQ(version.status, 1);
     EXPECT_EQ(version.out, run::banner().substr(1));
+}
+
+// The manual exists, names every option the help screen names, and is
+// installed beside the program.
+TEST(Manual, CoversTheHelpScreenAndIsInstalled) {
+    const bytes manual = fixture::read_file(std::string(OSTREL_SOURCE_DIR) + "/OSTREL.TXT");
+    ASSERT_FALSE(manual.empty());
+    const std::string text(manual.begin(), manual.end());
+    workspace ws;
+    std::istringstream help(ws.run({"/?"}).out);
+    int options = 0;
+    for (std::string line; std::getline(help, line);) {
+        const size_t at = line.find('/');
+        if (line.rfind("      /", 0) != 0 || at == std::string::npos)
+            continue;
+        const std::string option = line.substr(at, line.find(' ', at) - at);
+        EXPECT_NE(text.find("  " + option + " "), std::string::npos) << option;
+        ++options;
+    }
+    EXPECT_GE(options, 10);
+
+    const std::string prefix = ws.path("prefix");
+    const std::string command = "cmake --install '" + std::string(OSTREL_BUILD_DIR) +
+                                "' --prefix '" + prefix + "' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(ws.bytes("prefix/share/doc/ostrel/OSTREL.TXT"), manual);
+    EXPECT_EQ(ws.bytes("prefix/bin/ostrel"), fixture::read_file(run::binary()));
 }
 
 }  // namespace
