@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/PLATFORM.h"
+#include "platform/posix/POSIXDETAIL.h"
 
 namespace platform {
 
@@ -21,14 +22,6 @@ constexpr int max_link_hops = 40;
 
 // Leaves room in a 255-byte file name for the temporary file's decoration.
 constexpr size_t max_base_in_temp_name = 200;
-
-std::string os_path(const char* path) {
-    std::string out(path);
-    for (char& c : out)
-        if (c == '\\')
-            c = '/';
-    return out;
-}
 
 std::string directory_of(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -96,7 +89,7 @@ bool begin_replace(const char* target, replacement& r) {
     std::string final_path;
     struct stat info {};
     bool exists = false;
-    if (!resolve_target(os_path(target), final_path, info, exists))
+    if (!resolve_target(posix::system_path(target), final_path, info, exists))
         return false;
     // Renaming over a directory, device or pipe would destroy something that
     // was never a file of ours.
