@@ -143,7 +143,7 @@ function(ostrel_windows_tests)
     endforeach()
   endif()
   foreach(group HelpAndStatus FatalErrors Import Export Animated Colours ConsoleKeys LogAndConfiguration
-                LinuxParity)
+                Safety LinuxParity)
     add_test(NAME windows_e2e.${group}
              COMMAND ${OSTREL_PYTHON} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/e2e_windows.py
                      --ostrel $<TARGET_FILE:ostrel> --runner ${runner} ${runner_args}
