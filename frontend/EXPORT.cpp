@@ -3,8 +3,11 @@
 // user answers Y.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "frontend/FORMATS.h"
 #include "frontend/OSTREL.h"
@@ -18,6 +21,9 @@ namespace {
 
 // Characters kept of the base name taken from the PCX file argument.
 constexpr uint32_t base_limit = 40;
+
+// Room for a distinct name: "_" and a counter of up to ten digits, twice.
+constexpr size_t distinct_extra = 24;
 
 // Y, N or Esc; every other key is ignored, and nothing is echoed.
 int read_answer() {
@@ -60,6 +66,74 @@ void display_name(char* destination, const char* name) {
     destination[i] = '\0';
 }
 
+namespace {
+
+// The files the export must not write: the texture file it reads, and
+// those it wrote for earlier images. A name is compared by the file it leads
+// to, so a link or a second spelling of the same file (a file system that
+// ignores letter case) is caught as well as the same name.
+struct output_guard {
+    platform::file_identity texture_stream;
+    platform::file_identity texture_path;
+    std::vector<platform::file_identity> written;
+
+    bool is_texture(const char* name) const {
+        platform::file_identity target;
+        return platform::identify_path(name, target) &&
+               (platform::same_file(target, texture_stream) ||
+                platform::same_file(target, texture_path));
+    }
+    bool was_written(const char* name) const {
+        platform::file_identity target;
+        if (!platform::identify_path(name, target))
+            return false;
+        for (const platform::file_identity& file : written)
+            if (platform::same_file(target, file))
+                return true;
+        return false;
+    }
+    void remember(const char* name) {
+        platform::file_identity target;
+        if (platform::identify_path(name, target))
+            written.push_back(target);
+    }
+};
+
+// A name for an image whose own name leads to a file written earlier in this
+// run: the image's position in the file is appended, as the numbered names
+// have it ("sky.pcx" becomes "sky_03.pcx"), and a further number when that is
+// taken too.
+void make_distinct(char* name, size_t size, const char* extension, int32_t counter,
+                   const output_guard& guard) {
+    const std::string first(name);
+    const std::string stem = first.substr(0, first.size() - std::strlen(extension));
+    for (int extra = 0;; ++extra) {
+        if (extra == 0)
+            std::snprintf(name, size, "%s_%02d%s", stem.c_str(), static_cast<int>(counter),
+                          extension);
+        else
+            std::snprintf(name, size, "%s_%02d_%d%s", stem.c_str(), static_cast<int>(counter),
+                          extra, extension);
+        if (!guard.was_written(name))
+            return;
+    }
+}
+
+}  // namespace
+
+FILE* open_texture_stream(const char* texture_path) {
+    bool too_large = false;
+    FILE* file = open_whole_input(texture_path, streamed_texture_mib << 20, too_large);
+    if (file == nullptr && too_large) {
+        exit_with_error("Error: Texture file '%s' is not a regular file and holds more than %u "
+                        "MiB; save it as a file first!",
+                        texture_path, static_cast<unsigned>(streamed_texture_mib));
+    }
+    if (file == nullptr)
+        exit_with_error("Error: Could not open image file '%s'!", texture_path);
+    return file;
+}
+
 int export_pcx(const char* texture_path) {
     if (texture_path == nullptr)
         return fail(8);
@@ -89,9 +163,10 @@ int export_pcx(const char* texture_path) {
                         "build it again with libpng (Debian: libpng-dev, zlib1g-dev)!");
     }
 
-    file_ptr file(openfile(texture_path, "rb", 0));
-    if (!file)
-        exit_with_error("Error: Could not open image file '%s'!", texture_path);
+    file_ptr file(open_texture_stream(texture_path));
+    output_guard guard;
+    platform::identify_stream(file.get(), guard.texture_stream);
+    platform::identify_path(texture_path, guard.texture_path);
 
     // Only one image is held in memory at a time: the working image is the
     // list's one entry, so the list's size queries answer for it.
@@ -127,7 +202,7 @@ int export_pcx(const char* texture_path) {
 
         // Worst case: directory, base name, a ten-digit signed counter and
         // the extension; an image name is 9 characters at most.
-        char output_name[name_limit + base_limit + 16];
+        char output_name[name_limit + base_limit + 16 + distinct_extra];
         if (base[0] != '\0') {
             std::snprintf(output_name, sizeof output_name, "%s%s%02d%s", directory, base,
                           static_cast<int>(counter), extension);
@@ -139,21 +214,32 @@ int export_pcx(const char* texture_path) {
                           extension);
         }
 
+        // Two images whose names give the same file ("Sky" and "SKY", "A/B"
+        // and "A_B"): the later one goes elsewhere, and its line says why.
+        std::string taken;
+        if (guard.was_written(output_name)) {
+            taken = output_name;
+            make_distinct(output_name, sizeof output_name, extension, counter, guard);
+        }
+
         char shown_name[TEX_IMAGE::name_size + 1];
         display_name(shown_name, image.name);
         const int width = static_cast<int>(texture_list.get_width(0));
         const int height = static_cast<int>(texture_list.get_height(0));
         const int frame_count = static_cast<int>(image.get_frames());
         if (frame_count > 1) {
-            std::printf("\nImage %s (%dx%d, %d frames) -> %s\n", shown_name, width, height,
+            std::printf("\nImage %s (%dx%d, %d frames) -> %s", shown_name, width, height,
                         frame_count, output_name);
         } else {
-            std::printf("\nImage %s (%dx%d) -> %s\n", shown_name, width, height, output_name);
+            std::printf("\nImage %s (%dx%d) -> %s", shown_name, width, height, output_name);
         }
+        if (!taken.empty())
+            std::printf(" (%s holds an earlier image)", taken.c_str());
+        std::printf("\n");
         int answer = 'y';
         if (yes_to_all == 0) {
             std::printf("        Save Image as %s (Y/N)?", format_name(format));
-            std::fflush(stdout);
+            flush_console();
             answer = read_answer();
             std::printf("\n");
         }
@@ -161,8 +247,16 @@ int export_pcx(const char* texture_path) {
         if (answer == platform::key_escape)
             break;
         if (answer == 'y') {
-            if (save_picture(output_name, format, image, loaded_palette.get())) {
+            // Written through a temporary file renamed over the name, the
+            // texture file itself would be replaced by the picture.
+            if (guard.is_texture(output_name)) {
+                ++failed;
+                std::printf("      Error exporting %s file!\n", format_name(format));
+                std::printf("      '%s' is the texture file being read; it stays as it is.\n",
+                            output_name);
+            } else if (save_picture(output_name, format, image, loaded_palette.get())) {
                 ++saved;
+                guard.remember(output_name);
             } else {
                 ++failed;
                 std::printf("      Error exporting %s file!\n", format_name(format));

@@ -47,9 +47,7 @@ void print_image(int32_t number, TEX_IMAGE& image) {
 int list_images(const char* texture_path) {
     if (texture_path == nullptr)
         return fail(8);
-    file_ptr file(openfile(texture_path, "rb", 0));
-    if (!file)
-        exit_with_error("Error: Could not open image file '%s'!", texture_path);
+    file_ptr file(open_texture_stream(texture_path));
 
     std::unique_ptr<TEX_IMAGE> image(new (std::nothrow) TEX_IMAGE);
     if (!image) {

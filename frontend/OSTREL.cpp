@@ -3,11 +3,13 @@
 // export lives in EXPORT.cpp.
 #include "frontend/OSTREL.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "lib/FILEUTIL.h"
 #include "lib/GENCFG.h"
@@ -49,6 +51,32 @@ const char* const default_palette = "redguard.col";
 // separator that terminate_path appends afterwards.
 constexpr uint32_t config_path_limit = name_limit - 1;
 
+// How long an import waits for another one that updates the same texture
+// file. An import of a 64 MiB picture takes well under a second; a slow
+// disk's sync may take a few.
+constexpr int hold_wait_ms = 10000;
+
+// Code 14, "String bounds overflow!": a name that does not fit its buffer
+// is refused, never cut (a cut name can name another file).
+constexpr uint32_t name_too_long = 14;
+
+void report_console_failure(int error) {
+    const char* reason = platform::system_error_text(error);
+    std::fprintf(stderr, "Ostrel: Error writing to standard output: %s!\n",
+                 reason != nullptr ? reason : "unknown error");
+}
+
+// Whether the console took everything written to it so far.
+bool console_written() {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout))
+        return true;
+    report_console_failure(error != 0 ? error : EIO);
+    return false;
+}
+
 void print_banner() {
     std::printf("%s %s - %s, %s\n", program_name, program_version, program_date,
                 ostrel_author_credit);
@@ -85,6 +113,17 @@ int32_t leading_number(const char* text) {
     return static_cast<int32_t>(value);
 }
 
+// A name from the command line into its buffer, whole: a name cut to fit
+// could lead to another file (".../TEXBSI.001-mod" cut to ".../TEXBSI.001").
+void copy_name(char* destination, const char* name, const char* what) {
+    if (std::strlen(name) > static_cast<size_t>(name_limit)) {
+        err_code = name_too_long;
+        exit_with_error("Error: %s name '%s' is longer than %d characters!", what, name,
+                        name_limit);
+    }
+    bounded_copy(destination, name, name_limit);
+}
+
 // The five option forms; true when the text behind the '/' is one of them.
 bool parse_option_form(const char* text) {
     if (equals_nocase(text, "2PCX") || equals_nocase(text, "2PNG")) {
@@ -104,7 +143,7 @@ bool parse_option_form(const char* text) {
     } else if (has_prefix_with_text(text, "I:")) {
         image_index = leading_number(text + 2);
     } else if (has_prefix_with_text(text, "P:")) {
-        bounded_copy(palette_file, text + 2, name_limit);
+        copy_name(palette_file, text + 2, "Palette file");
     } else {
         return false;
     }
@@ -128,9 +167,9 @@ void parse_bare_argument(const char* argument) {
     if (equals_nocase(argument, "--version"))
         show_version();
     if (str_find_nocase(argument, "texbsi.") != nullptr) {
-        bounded_copy(texture_file, argument, name_limit);
+        copy_name(texture_file, argument, "Texture file");
     } else if (is_picture_argument(argument)) {
-        bounded_copy(pcx_file, argument, name_limit);
+        copy_name(pcx_file, argument, "Picture file");
     }
 }
 
@@ -177,9 +216,61 @@ const uint8_t* indices_for(const PICTURE& picture, const uint8_t* target, const 
                     report.first_y, hint);
 }
 
+const char* waiting_for = "";
+
+void say_waiting() {
+    std::printf("   Texture file '%s' is in use by another program, waiting up to %d seconds...\n",
+                waiting_for, hold_wait_ms / 1000);
+    flush_console();
+}
+
+// The one line that says what the new texture file could not keep of the old
+// one. The import goes on all the same: refusing would leave the user no way
+// to update such a file at all.
+void print_replacement_notes(const file_hold& hold, const char* texture_path) {
+    std::string notes;
+    auto add = [&notes](const std::string& note) { notes += (notes.empty() ? "" : "; ") + note; };
+    if (hold.other_links == 1)
+        add("its other name (a hard link) keeps the old content");
+    else if (hold.other_links > 1)
+        add("its " + std::to_string(hold.other_links) +
+            " other names (hard links) keep the old content");
+    const platform::file_identity& old = hold.lock.identity;
+    if (hold.owner_lost && hold.group_lost)
+        add("it now belongs to you and your group, not to user " + std::to_string(old.owner) +
+            " and group " + std::to_string(old.group));
+    else if (hold.owner_lost)
+        add("it now belongs to you, not to user " + std::to_string(old.owner));
+    else if (hold.group_lost)
+        add("its group is now yours, not group " + std::to_string(old.group));
+    if (hold.attributes_lost)
+        add("not all of its extended attributes could be kept");
+    if (!notes.empty())
+        std::printf("   Note: '%s' is a new file: %s.\n", texture_path, notes.c_str());
+}
+
 // One picture into one image of the texture file, which is then written
-// back whole under its own name.
+// back whole under its own name. The texture file is held from before it is
+// read until its replacement has its name, so two imports into the same
+// file take turns instead of one silently undoing the other.
 void import_picture(const char* texture_path) {
+    file_hold hold;
+    waiting_for = texture_path;
+    switch (hold_for_update(texture_path, hold, hold_wait_ms, say_waiting)) {
+        case platform::lock_result::locked:
+            break;
+        case platform::lock_result::busy:
+            err_code = 0;
+            exit_with_error("Error: Texture file '%s' is still in use by another program; "
+                            "try again when it is done!",
+                            texture_path);
+        case platform::lock_result::not_regular:
+            exit_with_error("Error: Texture file '%s' is not a regular file, so it cannot be "
+                            "replaced!",
+                            texture_path);
+        case platform::lock_result::failed:
+            exit_with_error("Error loading texture file '%s'!", texture_path);
+    }
     if (!texture_list.load(texture_path)) {
         exit_with_error("Error loading texture file '%s'!", texture_path);
     }
@@ -217,9 +308,16 @@ void import_picture(const char* texture_path) {
         exit_with_error("Error replacing image %d in texture!", image_index);
     }
 
-    if (!texture_list.save(texture_path)) {
+    test_pause("loaded");
+    if (!texture_list.save(texture_path, &hold)) {
+        if (hold_is_stale(hold)) {
+            exit_with_error("Error: Texture file '%s' was changed by another program while it "
+                            "was read; nothing was saved, try again!",
+                            texture_path);
+        }
         exit_with_error("Error saving texture file '%s'!", texture_path);
     }
+    print_replacement_notes(hold, texture_path);
 
     // What changed beyond the pixels, so that a wrong image number or a
     // repainted palette does not go by without a word.
@@ -267,6 +365,7 @@ int ostrel_main(int argc, char** argv) {
         // A list shows no colours: the palette file need not exist.
         join_path(full_path, redguard_path, texture_file);
         list_images(full_path);
+        flush_console();
         return 1;
     }
     join_path(full_path, redguard_path, palette_file);
@@ -285,6 +384,7 @@ int ostrel_main(int argc, char** argv) {
     texture_list.free();
     pcx_image.destroy();
     loaded_palette.reset();
+    flush_console();
     return 1;
 }
 
@@ -292,8 +392,15 @@ int read_paths(const char* config_name_arg) {
     static bool declared = false;
 
     const char* environment_path = std::getenv("OSTREL_PATH");
-    if (environment_path != nullptr)
+    if (environment_path != nullptr) {
+        // Room for the separator that copy_path appends.
+        if (std::strlen(environment_path) > config_path_limit) {
+            err_code = name_too_long;
+            exit_with_error("Error: The directory '%s' of OSTREL_PATH is longer than %u characters!",
+                            environment_path, config_path_limit);
+        }
         copy_path(redguard_path, environment_path, name_limit);
+    }
 
     if (config_name_arg == nullptr)
         return fail(8);
@@ -303,8 +410,16 @@ int read_paths(const char* config_name_arg) {
         cfg_file.add_var("redguard_path", redguard_path, CFG_STRING, config_path_limit);
         cfg_file.add_var("pcx_path", pcx_path, CFG_STRING, config_path_limit);
     }
-    // A missing file is no error: the directories keep what they hold.
+    // A missing file is no error: the directories keep what they hold. A
+    // directory cut to fit is: it leads somewhere else.
     cfg_file.parse_file(config_name_arg);
+    if (cfg_file.cut_line != 0) {
+        err_code = name_too_long;
+        exit_with_error("Error: The value of '%s' on line %d of '%s' is too long (a line holds "
+                        "at most %d characters, a directory %u)!",
+                        cfg_file.cut_name, cfg_file.cut_line, config_name_arg, CFG_FILE::max_line,
+                        config_path_limit);
+    }
 
     terminate_path(redguard_path);
     terminate_path(pcx_path);
@@ -368,6 +483,7 @@ void show_help() {
     std::printf("must end with '.PCX'.  A texture file and an image index must be specified\n");
     std::printf("if converting from a PCX file.  PCX files will be automatically overwritten.\n");
     std::printf("See the manual file OSTREL.TXT for more detailed information.\n");
+    flush_console();
     release_run_state();
     end_process(1);
     std::exit(1);  // in case a replacement returned after all
@@ -375,6 +491,7 @@ void show_help() {
 
 void show_version() {
     print_banner();
+    flush_console();
     release_run_state();
     end_process(1);
     std::exit(1);  // in case a replacement returned after all
@@ -393,6 +510,15 @@ void exit_with_error(const char* format, ...) {
         va_end(arguments);
         std::printf("\n");
     }
+    console_written();  // the status is 0 either way; a failure is said on standard error
+    release_run_state();
+    end_process(0);
+    std::exit(0);  // in case a replacement returned after all
+}
+
+void flush_console() {
+    if (console_written())
+        return;
     release_run_state();
     end_process(0);
     std::exit(0);  // in case a replacement returned after all

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "lib/GENMEM.h"
 #include "pcx/PCX.h"
@@ -52,9 +53,24 @@ int check_options();
 // not return.
 extern void (*end_process)(int status);
 int export_pcx(const char* texture_path);
+
+// A texture file read from a pipe or device (by the export or the list) is
+// copied first (see open_whole_input); this much it may hold: four
+// 8192 x 8192 pictures. A real one is a few MiB; /dev/zero never ends.
+constexpr uint64_t streamed_texture_mib = 256;
+
+// open_whole_input for a texture file that is read from its start to its
+// end; ends the run with its own message when the file cannot be opened or
+// is a pipe or device that holds more than streamed_texture_mib.
+FILE* open_texture_stream(const char* texture_path);
 // "/l": one line per image of the texture file, then their number; ends the
 // run through exit_with_error when the file is damaged.
 int list_images(const char* texture_path);
+
+// Flushes the console. When that fails (standard output on a full disk, or
+// /dev/full) the run ends with status 0 and a line on standard error, so that
+// a script does not take text it never received for a completed run.
+void flush_console();
 
 // `name` joined to `directory` into `destination` (full_path_limit + 1
 // bytes): a name that holds a directory or drive of its own is used as it

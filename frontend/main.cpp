@@ -1,3 +1,7 @@
 #include "frontend/OSTREL.h"
+#include "platform/PLATFORM.h"
 
-int main(int argc, char** argv) { return ostrel_main(argc, argv); }
+int main(int argc, char** argv) {
+    platform::start_process();
+    return ostrel_main(argc, argv);
+}

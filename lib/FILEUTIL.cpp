@@ -2,6 +2,7 @@
 // writers, file sizes, path operations and directory operations.
 #include "lib/FILEUTIL.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -107,9 +108,18 @@ char* read_whole(const char* name, const char* mode, const char* function, bool 
 int open_log(const char* name) {
     if (log_open != 0)
         close_log();
-    FILE* stream = openfile(name, "wt", 0);
-    if (stream == nullptr)
+    if (name == nullptr) {
+        err_code = 8;
         return 0;
+    }
+    // Not through openfile: whose attempt line would reach no log anyway, and
+    // the log must not follow a link or wait for a FIFO planted under its
+    // name (see platform::open_log_file).
+    FILE* stream = platform::open_log_file(name);
+    if (stream == nullptr) {
+        err_code = 1;
+        return 0;
+    }
     log_stream = stream;
     log_open = 1;
 
@@ -180,14 +190,129 @@ FILE* openfile(const char* name, const char* mode, int fatal) {
     return nullptr;
 }
 
-bool open_replacement(const char* name, platform::replacement& replacement) {
+FILE* open_regular(const char* name, const char* mode) {
+    if (name == nullptr || mode == nullptr) {
+        err_code = 8;
+        return nullptr;
+    }
+    write_log("Attempting to open file '%s' in mode '%s'", name, mode);
+    FILE* stream = platform::open_regular_file(name, mode);
+    if (stream != nullptr)
+        return stream;
+    const bool other_kind = errno == EINVAL;
+    write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
+              static_cast<long>(get_free_mem()), get_heap_status());
+    if (other_kind)
+        write_log("     '%s' is not a regular file!", name);
+    err_code = 1;
+    return nullptr;
+}
+
+FILE* open_whole_input(const char* name, uint64_t limit, bool& too_large) {
+    too_large = false;
+    file_ptr source(openfile(name, "rb", 0));
+    if (!source)
+        return nullptr;
+    if (platform::bytes_left(source.get()) >= 0)
+        return source.release();
+
+    file_ptr copy(platform::open_anonymous_file());
+    if (!copy) {
+        write_log("FILEUTIL - open_whole_input(): No temporary file to copy '%s' into!", name);
+        err_code = 1;
+        return nullptr;
+    }
+    unsigned char block[16384];
+    uint64_t total = 0;
+    for (;;) {
+        const size_t got = std::fread(block, 1, sizeof block, source.get());
+        if (got == 0)
+            break;
+        total += got;
+        if (total > limit) {
+            write_log("FILEUTIL - open_whole_input(): '%s' is not a regular file and holds more "
+                      "than %llu bytes!",
+                      name, static_cast<unsigned long long>(limit));
+            too_large = true;
+            err_code = 9;
+            return nullptr;
+        }
+        if (std::fwrite(block, 1, got, copy.get()) != got) {
+            write_log("FILEUTIL - open_whole_input(): Could not copy '%s'!", name);
+            err_code = 3;
+            return nullptr;
+        }
+    }
+    if (std::ferror(source.get()) || std::fflush(copy.get()) != 0 ||
+        std::fseek(copy.get(), 0, SEEK_SET) != 0) {
+        write_log("FILEUTIL - open_whole_input(): Could not copy '%s'!", name);
+        err_code = 2;
+        return nullptr;
+    }
+    return copy.release();
+}
+
+// --- Replacing a file ----------------------------------------------------------
+
+platform::lock_result hold_for_update(const char* name, file_hold& hold, int wait_ms,
+                                      void (*on_wait)()) {
+    platform::unlock_file(hold.lock);
+    hold.name.clear();
+    hold.other_links = 0;
+    hold.owner_lost = hold.group_lost = hold.attributes_lost = false;
+    if (name == nullptr) {
+        err_code = 8;
+        return platform::lock_result::failed;
+    }
+    write_log("Holding file '%s' until it is replaced", name);
+    const platform::lock_result result = platform::lock_file(name, wait_ms, hold.lock, on_wait);
+    switch (result) {
+        case platform::lock_result::locked:
+            hold.name = name;
+            if (!hold.lock.exclusive)
+                write_log("     The system cannot lock '%s'; going on without the lock", name);
+            break;
+        case platform::lock_result::busy:
+            write_log("     '%s' is held by another program; gave up after %d ms", name, wait_ms);
+            break;
+        case platform::lock_result::not_regular:
+            write_log("     '%s' is not a regular file!", name);
+            err_code = 9;
+            break;
+        case platform::lock_result::failed:
+            write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
+                      static_cast<long>(get_free_mem()), get_heap_status());
+            err_code = 1;
+            break;
+    }
+    return result;
+}
+
+bool hold_is_stale(const file_hold& hold) {
+    platform::file_identity now;
+    return !platform::identify_path(hold.name.c_str(), now) ||
+           !platform::same_content(now, hold.lock.identity);
+}
+
+bool open_replacement(const char* name, platform::replacement& replacement,
+                      const replace_options& options) {
     if (name == nullptr) {
         err_code = 8;
         return false;
     }
     write_log("Attempting to open file '%s' in mode '%s'", name, "wb");
-    if (platform::begin_replace(name, replacement))
+    replacement.durable = options.durable;
+    replacement.held = options.hold != nullptr ? &options.hold->lock : nullptr;
+    if (platform::begin_replace(name, replacement)) {
+        if (file_hold* hold = options.hold) {
+            hold->other_links = replacement.other_links;
+            hold->owner_lost = replacement.owner_lost;
+            hold->group_lost = replacement.group_lost;
+            hold->attributes_lost = replacement.attributes_lost;
+        }
+        test_pause("replacing");
         return true;
+    }
     write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
               static_cast<long>(get_free_mem()), get_heap_status());
     err_code = 1;
@@ -199,12 +324,60 @@ bool finish_replacement(platform::replacement& replacement, bool commit) {
         platform::abort_replace(replacement);
         return true;
     }
+    test_pause("committing");
     if (platform::commit_replace(replacement))
         return true;
-    write_log("FILEUTIL - finish_replacement(): Could not replace '%s', the file is unchanged!",
-              replacement.final_path.c_str());
+    if (replacement.changed) {
+        write_log("FILEUTIL - finish_replacement(): '%s' was changed by another program since "
+                  "it was read; it is left as that program made it!",
+                  replacement.final_path.c_str());
+    } else {
+        write_log("FILEUTIL - finish_replacement(): Could not replace '%s', the file is unchanged!",
+                  replacement.final_path.c_str());
+    }
     err_code = 3;
     return false;
+}
+
+bool output_file::open(const char* name) {
+    abort();
+    replace_options options;
+    options.durable = false;
+    open_ = open_replacement(name, replacement_, options);
+    return open_;
+}
+
+bool output_file::commit() {
+    if (!open_) {
+        err_code = 8;
+        return false;
+    }
+    open_ = false;
+    return finish_replacement(replacement_, true);
+}
+
+void output_file::abort() {
+    if (open_)
+        finish_replacement(replacement_, false);
+    open_ = false;
+}
+
+void test_pause(const char* point) {
+    const char* setting = std::getenv("OSTREL_TEST_PAUSE");
+    if (setting == nullptr || point == nullptr)
+        return;
+    const size_t length = std::strlen(point);
+    if (std::strncmp(setting, point, length) != 0 || setting[length] != ':' ||
+        setting[length + 1] == '\0')
+        return;
+    const char* marker = setting + length + 1;
+    FILE* created = platform::open_file(marker, "wb");
+    if (created == nullptr)
+        return;
+    std::fclose(created);
+    constexpr int step_ms = 10, longest_ms = 60000;
+    for (int waited = 0; waited < longest_ms && file_exists(marker) != 0; waited += step_ms)
+        platform::sleep_ms(step_ms);
 }
 
 // --- Text readers ------------------------------------------------------------

@@ -111,9 +111,24 @@ char* unquote(char* parameter) {
     return parameter;
 }
 
-void parse_line(CFG_FILE& table, char* line, int line_number) {
-    if (char* comment = std::strchr(line, '#'))
+void note_cut(CFG_FILE& table, const char* name, int line_number) {
+    if (table.cut_line != 0)
+        return;
+    table.cut_line = line_number;
+    bounded_copy(table.cut_name, name, CFG_FILE::max_line);
+}
+
+bool longer_than_slot(const CFG_PARAM& slot, const char* text) {
+    return slot.type == CFG_STRING && std::strlen(text) > slot.size;
+}
+
+// `cut`: the line was longer than the buffer and holds only its start. Its
+// value lost something unless a comment had begun before the cut.
+void parse_line(CFG_FILE& table, char* line, int line_number, bool cut) {
+    if (char* comment = std::strchr(line, '#')) {
         *comment = '\0';
+        cut = false;
+    }
     char* content = trim_left(line);
     if (*content == '\0')
         return;
@@ -129,13 +144,18 @@ void parse_line(CFG_FILE& table, char* line, int line_number) {
         write_log("   %d: Variable '%s' not found!", line_number, name);
         return;
     }
+    if (cut)
+        note_cut(table, name, line_number);
     char* rest = trim_left(equals + 1);
     int32_t slot = 0;
     while (*rest != '\0' && slot < variable->count) {
         char* parameter = rest;
         rest = cut_parameter(parameter);
+        parameter = unquote(parameter);
+        if (longer_than_slot(variable->parameters[slot], parameter))
+            note_cut(table, name, line_number);
         // A slot that cannot take a value ends the line quietly.
-        if (!variable->set_param(slot, unquote(parameter)))
+        if (!variable->set_param(slot, parameter))
             return;
         ++slot;
     }
@@ -280,7 +300,10 @@ CFG_VAR* CFG_FILE::find_var(const char* name) {
 }
 
 int CFG_FILE::parse_file(const char* file_name) {
-    FILE* stream = openfile(file_name, "rt", 0);
+    cut_line = 0;
+    cut_name[0] = '\0';
+    // A FIFO or device (a link to /dev/zero) would hold the run for ever.
+    FILE* stream = open_regular(file_name, "rt");
     if (stream == nullptr)
         return 0;
     char line[max_line + 1];
@@ -292,7 +315,7 @@ int CFG_FILE::parse_file(const char* file_name) {
         if (result == read_too_long)
             at_end = read_eol(stream, nullptr, 0) == read_end;
         ++line_number;
-        parse_line(*this, line, line_number);
+        parse_line(*this, line, line_number, result == read_too_long);
     }
     std::fclose(stream);
     return 1;

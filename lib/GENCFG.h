@@ -59,6 +59,14 @@ public:
 
     std::unique_ptr<CFG_VAR> variables[max_vars];
     int32_t count = 0;
+
+    // The first line of the last parse_file whose value did not fit: a line
+    // longer than max_line that sets a variable, or a text longer than the
+    // string slot it goes to. The value is stored cut, as before; a caller
+    // to whom a cut value is a wrong value (a directory) refuses it.
+    // 0 when every value fitted.
+    int32_t cut_line = 0;
+    char cut_name[max_line + 1] = {};  // the variable of that line
 };
 
 // The program's one configuration table.

@@ -254,12 +254,16 @@ int PCX_IMAGE::save(const char* file_name) {
         height < min_dimension)
         return fail(8);
 
-    file_ptr file(openfile(file_name, "wb", 0));
-    if (!file)
+    // Written beside the final name and renamed over it when complete: a
+    // failed or interrupted write leaves no cut file and an earlier file of
+    // that name as it was. Every return before the commit discards it.
+    output_file out;
+    if (!out.open(file_name))
         return 0;
+    FILE* const file = out.stream();
     // Everything below goes out in large blocks of its own: no stream buffer
     // to copy through.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    std::setvbuf(file, nullptr, _IONBF, 0);
 
     // The header describes the data as it is written here: 8 bits, one plane,
     // run-length encoded lines of exactly `width` bytes from origin 0, 0.
@@ -269,7 +273,7 @@ int PCX_IMAGE::save(const char* file_name) {
     header.bits_per_pixel = 8;
     header.planes = 1;
     header.bytes_per_line = static_cast<uint16_t>(width);
-    if (!write_header(file.get()))
+    if (!write_header(file))
         return 0;
 
     // Many lines are encoded into one buffer and written with one call; the
@@ -284,7 +288,7 @@ int PCX_IMAGE::save(const char* file_name) {
     uint8_t* const start = buffer.get();
     size_t used = 0;
     const auto write_out = [&]() {
-        const bool written = std::fwrite(start, 1, used, file.get()) == used;
+        const bool written = std::fwrite(start, 1, used, file) == used;
         used = 0;
         return written;
     };
@@ -302,7 +306,7 @@ int PCX_IMAGE::save(const char* file_name) {
     if (!write_out())
         return fail(3);
     // A full disk often shows only when the buffered rest reaches the file.
-    if (std::fclose(file.release()) != 0)
+    if (!out.commit())
         return fail(3);
     return 1;
 }

@@ -492,16 +492,12 @@ int png_save(const char* path, int32_t width, int32_t height, const uint8_t* pix
     // Nothing sound to write: refused before the file is created or emptied.
     if (path == nullptr || pixels == nullptr || palette == nullptr || !valid_size(width, height))
         return fail(8);
-    FILE* file = openfile(path, "wb", 0);
-    if (file == nullptr)
+    // Written beside its name and renamed over it once complete: a failed
+    // or interrupted write leaves an earlier file of that name as it was.
+    output_file out;
+    if (!out.open(path))
         return 0;
-    const int written = png_write(file, width, height, pixels, palette);
-    // Only a regular file is ours to remove (not a device such as /dev/null).
-    const bool regular = platform::bytes_left(file) >= 0;
-    const bool closed = std::fclose(file) == 0;
-    if (written == 1 && closed)
-        return 1;
-    if (regular)
-        std::remove(path);
-    return fail(written == 1 ? 3 : err_code);
+    if (png_write(out.stream(), width, height, pixels, palette) != 1)
+        return 0;  // the code png_write set; the new file goes with `out`
+    return out.commit() ? 1 : fail(3);
 }

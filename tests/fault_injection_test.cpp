@@ -221,6 +221,43 @@ TEST(FaultInjection, FullFileSystemKeepsTheTextureFile) {
                   fatal_report("Could not write to file!", save_failed));
 }
 
+// The export writes each picture beside its name first: on a full file
+// system the user's earlier file of that name stays whole, and no cut file
+// or temporary file is left.
+TEST(FaultInjection, FullFileSystemKeepsAnEarlierPicture) {
+    fixture::temp_dir dir;
+    const bytes texture = fixture::texture_file({fixture::simple_image("BIG", 500, 500, false),
+                                                 fixture::simple_image("SMALL", 8, 4, false)});
+    // 250,000 bytes of pixels and the earlier file leave some 50 KiB: room
+    // for the small picture, not for the big one.
+    const bytes earlier(100000, 0x5A);
+    const std::string report = in_small_file_system(dir.path(), 400, [&] {
+        fixture::write_file(dir.file("TEXBSI.001"), texture);
+        fixture::write_file(dir.file("redguard.col"), fixture::palette());
+        fixture::write_file(dir.file("ostrel.ini"), {});
+        fixture::write_file(dir.file("big.pcx"), earlier);
+        run::options o;
+        o.dir = dir.path();
+        o.args = {"TEXBSI.001"};
+        o.input = "yy";
+        const run::result r = run::piped(o);
+        std::string files;
+        for (const std::string& name : names_in(dir.path()))
+            files += name + " ";
+        return "status " + std::to_string(r.status) + "\nearlier " +
+               (fixture::read_file(dir.file("big.pcx")) == earlier ? "kept" : "lost") +
+               "\nfiles " + files + "\n" + r.out;
+    });
+    if (report.rfind("SKIP", 0) == 0)
+        GTEST_SKIP() << "NOTICE: no small file system could be made (" << report << ")";
+    const std::string prompt = "        Save Image as PCX (Y/N)?\n";
+    EXPECT_EQ(report, "status 1\nearlier kept\nfiles TEXBSI.001 big.pcx ostrel.ini ostrel.log "
+                      "redguard.col small.pcx \n"
+                      "\nImage big (500x500) -> big.pcx\n" +
+                          prompt + "      Error exporting PCX file!\n" +
+                          "\nImage small (8x4) -> small.pcx\n" + prompt);
+}
+
 // --- Killed in the middle of the save ----------------------------------------------
 
 // The whole file, read at once (a 64 MiB file byte by byte through a stream
@@ -345,12 +382,22 @@ TEST(FaultInjection, FailedPcxWriteIsReportedAndTheExportGoesOn) {
         ws.put_text("ostrel.ini", "");
         if (w.full_device)
             fs::create_symlink("/dev/full", ws.path("big.pcx"));
+        else
+            ws.put_text("big.pcx", "the user's own");
         run::options o = ws.with({"TEXBSI.001"}, "yy");
         o.file_size_limit = w.file_size_limit;
         const run::result r = run::piped(o);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(ws.bytes("small.pcx"), small_pcx);
+        // What was there before stays as it was, and nothing is left beside it.
+        if (w.full_device) {
+            EXPECT_TRUE(fs::is_symlink(ws.path("big.pcx")));
+        } else {
+            EXPECT_EQ(ws.text("big.pcx"), "the user's own");
+        }
+        for (const std::string& name : names_in(ws.path()))
+            EXPECT_FALSE(is_temporary(name)) << name;
     }
 }
 

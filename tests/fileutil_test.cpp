@@ -102,6 +102,43 @@ TEST(Replacement, CommitReplacesAndAbortKeeps) {
     EXPECT_TRUE(contains(lines, "     Failed to open file '" + nowhere + "'  (Mem=0, Heap is OK)"));
 }
 
+// A writer's output file takes its name only when committed: until then,
+// and after an abort or a return without commit, an earlier file of that
+// name is as it was and nothing is left beside it.
+TEST(Replacement, OutputFileTakesItsNameOnlyWhenComplete) {
+    scoped_log log;
+    const fixture::temp_dir& dir = log.dir();
+    const std::string target = dir.file("sky01.pcx");
+    fixture::write_file(target, text_bytes("earlier"));
+    {
+        output_file out;
+        ASSERT_TRUE(out.open(target.c_str()));
+        std::fputs("half", out.stream());
+        std::fflush(out.stream());
+        EXPECT_EQ(libtest::read_text(target), "earlier");
+        EXPECT_EQ(fixture::names_in(dir.path()).size(), 3u);  // the log, the file, the new one
+    }  // gone without a commit
+    EXPECT_EQ(libtest::read_text(target), "earlier");
+
+    output_file out;
+    ASSERT_TRUE(out.open(target.c_str()));
+    out.abort();
+    EXPECT_EQ(out.stream(), nullptr);
+    ASSERT_TRUE(out.open(target.c_str()));
+    std::fputs("whole", out.stream());
+    EXPECT_TRUE(out.commit());
+    EXPECT_EQ(libtest::read_text(target), "whole");
+    err_code = 0;
+    EXPECT_FALSE(out.commit());  // nothing open any more
+    EXPECT_EQ(err_code, 8u);
+    const auto lines = log.close();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Attempting to open file '" + target + "' in mode 'wb'"),
+              3);
+    EXPECT_EQ(fixture::names_in(dir.path()),
+              (std::vector<std::string>{"sky01.pcx", "test.log"}));
+}
+
 // --- Line and word readers -----------------------------------------------------
 
 struct eol_case {

@@ -108,12 +108,33 @@ void FrontEnd::check_grammar(const std::vector<grammar_case>& cases) {
     }
 }
 
-TEST_F(FrontEnd, LongArgumentsAreCut) {
-    const std::string texture = std::string(600, 'd') + "/TEXBSI.001";
-    const std::string palette = std::string(700, 'p');
-    EXPECT_EQ(parse({texture, "/p:" + palette}), 1);
-    EXPECT_EQ(std::string(texture_file), texture.substr(0, name_limit));
-    EXPECT_EQ(std::string(palette_file), palette.substr(0, name_limit));
+// A name cut to fit could name another file, so one that does not fit ends
+// the run (its report is tested end to end); one that fits exactly is kept.
+struct run_ended {
+    int status;
+};
+
+TEST_F(FrontEnd, LongArgumentsAreRefusedNotCut) {
+    void (*const saved)(int) = end_process;
+    end_process = [](int status) { throw run_ended{status}; };
+    const std::string fits = std::string(name_limit - 11, 'd') + "/TEXBSI.001";
+    EXPECT_EQ(parse({fits, "/p:" + std::string(name_limit, 'p')}), 1);
+    EXPECT_EQ(std::string(texture_file), fits);
+    EXPECT_EQ(std::string(palette_file), std::string(name_limit, 'p'));
+    for (const std::string& too_long :
+         {"d" + fits, std::string(name_limit - 3, 'q') + ".pcx",
+          "/p:" + std::string(name_limit + 1, 'p')}) {
+        SCOPED_TRACE(too_long.substr(0, 12));
+        err_code = 0;
+        try {
+            parse({too_long});
+            ADD_FAILURE() << "accepted";
+        } catch (const run_ended& ended) {
+            EXPECT_EQ(ended.status, 0);
+            EXPECT_EQ(err_code, 14u);
+        }
+    }
+    end_process = saved;
 }
 
 TEST_F(FrontEnd, EmptyArgumentListIsRefused) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -120,6 +121,59 @@ TEST(ConfigSyntax, OverLongLinesAreCutAndCountOnce) {
     EXPECT_EQ(messages,
               (std::vector<std::string>{"FILEUTIL - read_eol(): Max string length exceeded, 255!",
                                         "   3: No '=' found!", "   4: No '=' found!"}));
+    // The parse tells its caller that a value was cut, and where.
+    EXPECT_EQ(table.cut_line, 1);
+    EXPECT_EQ(std::string(table.cut_name), "name");
+}
+
+// Which lines count as a value that did not fit: one that sets a variable
+// and is longer than a line holds, or a text longer than its string slot.
+// A long comment or a long line of an unknown name cuts no value.
+TEST(ConfigSyntax, ValuesThatDoNotFitAreReported) {
+    struct cut_case {
+        const char* label;
+        std::string content;
+        int32_t line;
+        std::string name;
+    };
+    const std::vector<cut_case> cases = {
+        {"all fit", "short = abcd\nlong = " + std::string(200, 'x') + "\n", 0, ""},
+        {"long comment", "# " + std::string(300, 'c') + "\nshort = ok\n", 0, ""},
+        {"long comment behind a value", "long = x # " + std::string(300, 'c') + "\n", 0, ""},
+        {"long line of an unknown name", "other = " + std::string(300, 'u') + "\n", 0, ""},
+        {"text longer than its slot", "long = x\nshort = abcde\n", 2, "short"},
+        {"first of two", "short = abcdef\nlong = " + std::string(300, 'y') + "\n", 1, "short"},
+        {"line longer than a line holds", "\n\nlong = " + std::string(300, 'y') + "\n", 3,
+         "long"},
+    };
+    for (const cut_case& c : cases) {
+        SCOPED_TRACE(c.label);
+        CFG_FILE table;
+        char short_value[5] = "";
+        char long_value[512] = "";
+        table.add_var("short", short_value, CFG_STRING, 4);
+        table.add_var("long", long_value, CFG_STRING, 511);
+        parse(table, c.content);
+        EXPECT_EQ(table.cut_line, c.line);
+        EXPECT_EQ(std::string(table.cut_name), c.name);
+    }
+}
+
+// Only a regular file is read: a FIFO would hold the run until somebody
+// writes it, and a device such as /dev/zero has no end of a line.
+TEST(ConfigTable, OnlyARegularFileIsRead) {
+    CFG_FILE table;
+    char value[16] = "kept";
+    table.add_var("name", value, CFG_STRING, 15);
+    fixture::temp_dir dir;
+    std::filesystem::create_directory(dir.file("folder"));
+    for (const std::string& path : {std::string("/dev/zero"), dir.file("folder")}) {
+        SCOPED_TRACE(path);
+        err_code = 0;
+        EXPECT_EQ(table.parse_file(path.c_str()), 0);
+        EXPECT_EQ(err_code, 1u);
+        EXPECT_EQ(std::string(value), "kept");
+    }
 }
 
 TEST(ConfigTypes, Conversions) {

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -133,6 +134,120 @@ TEST(ReplaceTest, FailuresLeaveTheTargetAndNoTemporaryFile) {
     EXPECT_EQ(old_bytes, fixture::read_file(target));
     EXPECT_EQ((std::vector<std::string>{"folder", "keep"}), names_in(dir.path()));
     EXPECT_TRUE(names_in(dir.file("folder")).empty());
+}
+
+// A replacement of a held file is renamed over it only while it is still
+// the file the hold was taken on, with the same content.
+TEST(ReplaceTest, AHeldFileChangedMeanwhileIsNotReplaced) {
+    struct change {
+        const char* label;
+        void (*make)(const std::string& target, const std::string& dir);
+    };
+    const change changes[] = {
+        {"unchanged", [](const std::string&, const std::string&) {}},
+        {"written in place",
+         [](const std::string& target, const std::string&) {
+             fixture::write_file(target, {'t', 'h', 'e', 'i', 'r', 's'});
+         }},
+        {"another file renamed over it",
+         [](const std::string& target, const std::string& dir) {
+             fixture::write_file(dir + "/other", {'t', 'h', 'e', 'i', 'r', 's'});
+             std::rename((dir + "/other").c_str(), target.c_str());
+         }},
+    };
+    for (const change& c : changes) {
+        SCOPED_TRACE(c.label);
+        fixture::temp_dir dir;
+        const std::string target = dir.file("TEXBSI.001");
+        fixture::write_file(target, old_bytes);
+        platform::file_lock lock;
+        ASSERT_EQ(platform::lock_file(target.c_str(), 0, lock, nullptr),
+                  platform::lock_result::locked);
+        EXPECT_TRUE(lock.exclusive);
+        c.make(target, dir.path());
+
+        platform::replacement r;
+        r.held = &lock;
+        ASSERT_TRUE(platform::begin_replace(target.c_str(), r));
+        ASSERT_TRUE(write_all(r.stream, new_bytes));
+        const bool unchanged = std::string(c.label) == "unchanged";
+        EXPECT_EQ(platform::commit_replace(r), unchanged);
+        EXPECT_EQ(r.changed, !unchanged);
+        if (unchanged) {
+            EXPECT_EQ(fixture::read_file(target), new_bytes);
+        } else {
+            EXPECT_EQ(fixture::read_file(target), (bytes{'t', 'h', 'e', 'i', 'r', 's'}));
+        }
+        EXPECT_EQ(std::vector<std::string>{"TEXBSI.001"}, names_in(dir.path()));
+    }
+}
+
+// The hold: a second holder waits for the first (here a second open of the
+// file in the same process, which flock treats as another holder), and a
+// name that leads to no regular file cannot be held.
+int wait_calls = 0;
+
+TEST(LockTest, ASecondHolderWaitsThenGivesUp) {
+    fixture::temp_dir dir;
+    const std::string target = dir.file("TEXBSI.001");
+    fixture::write_file(target, old_bytes);
+    platform::file_lock first, second;
+    ASSERT_EQ(platform::lock_file(target.c_str(), 0, first, nullptr),
+              platform::lock_result::locked);
+    wait_calls = 0;
+    EXPECT_EQ(platform::lock_file(target.c_str(), 60, second, [] { ++wait_calls; }),
+              platform::lock_result::busy);
+    EXPECT_EQ(wait_calls, 1);
+    platform::unlock_file(first);
+    EXPECT_EQ(platform::lock_file(target.c_str(), 0, second, nullptr),
+              platform::lock_result::locked);
+    EXPECT_EQ(second.identity.size, static_cast<int64_t>(old_bytes.size()));
+
+    fs::create_directory(dir.file("folder"));
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    platform::file_lock other;
+    EXPECT_EQ(platform::lock_file(dir.file("folder").c_str(), 0, other, nullptr),
+              platform::lock_result::not_regular);
+    EXPECT_EQ(platform::lock_file(dir.file("fifo").c_str(), 0, other, nullptr),
+              platform::lock_result::not_regular);
+    EXPECT_EQ(platform::lock_file(dir.file("missing").c_str(), 0, other, nullptr),
+              platform::lock_result::failed);
+}
+
+// Two names of one file are one file; a change shows in its content.
+TEST(IdentityTest, NamesLeadToFiles) {
+    fixture::temp_dir dir;
+    const std::string file = dir.file("TEXBSI.001");
+    fixture::write_file(file, old_bytes);
+    fs::create_symlink("TEXBSI.001", dir.file("soft"));
+    fs::create_hard_link(file, dir.file("hard"));
+    fixture::write_file(dir.file("other"), old_bytes);
+    platform::file_identity original, soft, hard, other, missing;
+    ASSERT_TRUE(platform::identify_path(file.c_str(), original));
+    ASSERT_TRUE(platform::identify_path(dir.file("soft").c_str(), soft));
+    ASSERT_TRUE(platform::identify_path(dir.file("hard").c_str(), hard));
+    ASSERT_TRUE(platform::identify_path(dir.file("other").c_str(), other));
+    EXPECT_FALSE(platform::identify_path(dir.file("missing").c_str(), missing));
+    EXPECT_TRUE(original.regular);
+    EXPECT_EQ(original.links, 2u);
+    EXPECT_TRUE(platform::same_file(original, soft));
+    EXPECT_TRUE(platform::same_file(original, hard));
+    EXPECT_FALSE(platform::same_file(original, other));
+    EXPECT_FALSE(platform::same_file(missing, missing));
+    EXPECT_TRUE(platform::same_content(original, soft));
+
+    FILE* stream = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    platform::file_identity through_stream;
+    EXPECT_TRUE(platform::identify_stream(stream, through_stream));
+    std::fclose(stream);
+    EXPECT_TRUE(platform::same_file(original, through_stream));
+
+    fixture::write_file(file, new_bytes);
+    platform::file_identity changed;
+    ASSERT_TRUE(platform::identify_path(file.c_str(), changed));
+    EXPECT_TRUE(platform::same_file(original, changed));
+    EXPECT_FALSE(platform::same_content(original, changed));
 }
 
 // --- The texture file's save under real faults ---------------------------------

@@ -411,9 +411,11 @@ int TEX_IMAGE_LIST::load(const char* path) {
 // The file is written beside the original and only renamed over it once
 // every byte is on disk, so a full disk, an I/O error or a crash halfway can
 // never leave the user's texture file cut short.
-int TEX_IMAGE_LIST::save(const char* path) {
+int TEX_IMAGE_LIST::save(const char* path, file_hold* hold) {
     platform::replacement replacement;
-    if (!open_replacement(path, replacement))
+    replace_options options;
+    options.hold = hold;
+    if (!open_replacement(path, replacement, options))
         return 0;
     // Released after finish_replacement, which closes the stream, on every path.
     const stream_buffer buffer = set_stream_buffer(replacement.stream, encoded_size(*this));

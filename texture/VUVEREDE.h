@@ -165,6 +165,8 @@ private:
     void set_data_length(TEX_RECORD& data_record, uint32_t length);
 };
 
+struct file_hold;
+
 class TEX_IMAGE_LIST {
 public:
     static constexpr int max_images = 100;
@@ -175,7 +177,9 @@ public:
     TEX_IMAGE_LIST& operator=(const TEX_IMAGE_LIST&) = delete;
 
     int load(const char* path);
-    int save(const char* path);
+    // `hold`: the file was held for this update (hold_for_update); it is
+    // then replaced only if it is still the file that was read.
+    int save(const char* path, file_hold* hold = nullptr);
     void free();
     int dump();
     int put_picture(int32_t index, int32_t width, int32_t height, const uint8_t* pixels);

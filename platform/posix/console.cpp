@@ -1,11 +1,11 @@
 // One key from standard input without echo and without Enter (POSIX).
 //
 // On a terminal the line discipline is put into raw mode for the one read
-// and restored straight after it. The saved settings are also restored at
-// exit and by the handlers of the signals that end a process from the
-// keyboard or the session, so no way out leaves the user's terminal raw.
+// and restored straight after it. The settings are also given back at exit
+// and by the signal handlers of process.cpp (an ending signal, Ctrl-Z), so
+// no way out leaves the user's terminal raw, and a prompt continued after
+// Ctrl-Z is raw again.
 #include <poll.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "platform/PLATFORM.h"
+#include "platform/posix/POSIXDETAIL.h"
 
 namespace platform {
 namespace {
@@ -25,52 +26,22 @@ constexpr int sequence_gap_ms = 40;
 // Bytes of a control sequence beyond which the rest is read as keys again.
 constexpr int sequence_limit = 32;
 
-const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int ending_signal_count = sizeof ending_signals / sizeof ending_signals[0];
-
-termios saved_settings;
-volatile sig_atomic_t terminal_is_raw = 0;
-struct sigaction previous_actions[ending_signal_count];
 bool exit_hook_set = false;
 
-void restore_terminal() {
-    if (terminal_is_raw != 0) {
-        // tcsetattr is async-signal-safe, so the signal handler may call this.
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
-        terminal_is_raw = 0;
-    }
-}
-
 void restore_at_exit() {
-    restore_terminal();
+    posix::leave_raw();
 }
 
-// Restores the terminal, then lets the signal do what it would have done:
-// the default action runs once this handler returns and the signal is
-// unblocked.
-void restore_and_reraise(int number) {
-    restore_terminal();
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    sigemptyset(&default_action.sa_mask);
-    sigaction(number, &default_action, nullptr);
-    raise(number);
-}
-
-void install_handlers() {
-    struct sigaction action {};
-    action.sa_handler = restore_and_reraise;
-    sigemptyset(&action.sa_mask);
-    for (int i = 0; i < ending_signal_count; ++i)
-        sigaddset(&action.sa_mask, ending_signals[i]);
-    for (int i = 0; i < ending_signal_count; ++i) {
-        sigaction(ending_signals[i], &action, &previous_actions[i]);
-    }
-}
-
-void remove_handlers() {
-    for (int i = 0; i < ending_signal_count; ++i) {
-        sigaction(ending_signals[i], &previous_actions[i], nullptr);
+// Waits until standard input has something to read (or has ended), for a
+// descriptor that some other program left non-blocking: its "no data yet"
+// is no end of input. false when even waiting fails.
+bool wait_for_input() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    for (;;) {
+        if (poll(&input, 1, -1) >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
     }
 }
 
@@ -82,6 +53,8 @@ int read_byte() {
         if (count == 1)
             return byte;
         if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_for_input())
             continue;
         return -1;
     }
@@ -142,23 +115,19 @@ int read_key() {
         exit_hook_set = true;
         std::atexit(restore_at_exit);
     }
-    saved_settings = settings;
-    install_handlers();
+    // Where the program did not install them at its start (a harness that
+    // calls this directly), the handlers come now.
+    posix::install_signal_handlers();
 
     termios raw = settings;
     raw.c_lflag &= ~(ICANON | ECHO);  // key by key, unseen; ISIG stays so Ctrl-C still stops
     raw.c_cc[VMIN] = 1;               // a read waits for one byte...
     raw.c_cc[VTIME] = 0;              // ...for as long as it takes
-    // Marked before the change, so that a signal in between still restores.
-    terminal_is_raw = 1;
-    // TCSANOW keeps keys typed ahead of the prompt.
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0)
-        terminal_is_raw = 0;
+    posix::enter_raw(settings, raw);
 
     const int key = read_terminal_key();
 
-    restore_terminal();
-    remove_handlers();
+    posix::leave_raw();
     return key;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/PLATFORM.h"
+#include "platform/posix/POSIXDETAIL.h"
 
 namespace platform {
 
@@ -68,11 +69,7 @@ int find_first(const char* pattern, find_record* record) {
     if (pattern == nullptr || record == nullptr || pattern[0] == '\0')
         return -1;
 
-    std::string path(pattern);
-    for (char& c : path) {
-        if (c == '\\')
-            c = '/';
-    }
+    const std::string path = posix::system_path(pattern);
     std::string directory = ".";
     std::string name = path;
     const size_t slash = path.find_last_of('/');

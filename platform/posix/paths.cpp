@@ -7,13 +7,12 @@
 #include <string>
 
 #include "platform/PLATFORM.h"
+#include "platform/posix/POSIXDETAIL.h"
 
 namespace platform {
 
-namespace {
+namespace posix {
 
-// The program holds paths as its users write them, backslashes included;
-// the system only understands '/'.
 std::string system_path(const char* path) {
     std::string converted(path);
     for (char& c : converted) {
@@ -23,7 +22,9 @@ std::string system_path(const char* path) {
     return converted;
 }
 
-}  // namespace
+}  // namespace posix
+
+using posix::system_path;
 
 char dir_separator() {
     return '/';

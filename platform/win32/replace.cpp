@@ -18,22 +18,12 @@
 #include <vector>
 
 #include "platform/PLATFORM.h"
+#include "platform/win32/WIN32DETAIL.h"
 
 namespace platform {
 
-namespace {
+namespace win32 {
 
-// Attributes that the replacement inherits. Read-only is not among them:
-// such a target is refused before anything is written.
-constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// Leaves room in a 255-character file name for the temporary file's
-// decoration.
-constexpr size_t max_base_in_temp_name = 200;
-
-// Paths are held in the ANSI code page, as the C library's fopen takes them;
-// the wide forms reach the system unchanged.
 std::wstring widen(const std::string& text) {
     if (text.empty())
         return std::wstring();
@@ -45,6 +35,21 @@ std::wstring widen(const std::string& text) {
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
+
+}  // namespace win32
+
+namespace {
+
+using win32::widen;
+
+// Attributes that the replacement inherits. Read-only is not among them:
+// such a target is refused before anything is written.
+constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Leaves room in a 255-character file name for the temporary file's
+// decoration.
+constexpr size_t max_base_in_temp_name = 200;
 
 // The narrow form of a path the system gave; false when the code page
 // cannot hold it without loss.
@@ -133,12 +138,51 @@ void clear(replacement& r) {
     r.stream = nullptr;
     r.temp_path.clear();
     r.final_path.clear();
+    win32::disarm_removal(r.removal_slot);
+    r.removal_slot = -1;
+}
+
+// Further names (hard links) of the file; they keep the old content.
+uint64_t other_links_of(const std::string& path) {
+    file_identity identity;
+    return identify_path(path.c_str(), identity) && identity.links > 1 ? identity.links - 1 : 0;
+}
+
+// The temporary file, open with delete sharing so that a console event can
+// remove it while it is being written (see process.cpp).
+FILE* create_temporary(const std::string& temp_path) {
+    const HANDLE file =
+        CreateFileW(widen(temp_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : errno_from(GetLastError());
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        remove_temporary(temp_path);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(descriptor, "wb");
+    if (stream == nullptr) {
+        const int saved = errno;
+        _close(descriptor);
+        remove_temporary(temp_path);
+        errno = saved;
+    }
+    return stream;
 }
 
 }  // namespace
 
 bool begin_replace(const char* target, replacement& r) {
+    const bool durable = r.durable;
+    file_lock* held = r.held;
     clear(r);
+    r = replacement();
+    r.durable = durable;
+    r.held = held;
     if (target == nullptr || target[0] == '\0') {
         errno = EINVAL;
         return false;
@@ -169,25 +213,18 @@ bool begin_replace(const char* target, replacement& r) {
         char suffix[32];
         std::snprintf(suffix, sizeof(suffix), ".ostrel-%04lx%02u", process & 0xFFFF, attempt);
         const std::string temp_path = directory + "." + base + suffix;
-        const int descriptor =
-            _wopen(widen(temp_path).c_str(),
-                   _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-        if (descriptor < 0) {
+        FILE* stream = create_temporary(temp_path);
+        if (stream == nullptr) {
             if (errno == EEXIST)
                 continue;
             return false;
         }
-        FILE* stream = _fdopen(descriptor, "wb");
-        if (stream == nullptr) {
-            const int saved = errno;
-            _close(descriptor);
-            remove_temporary(temp_path);
-            errno = saved;
-            return false;
-        }
+        r.removal_slot = win32::arm_removal(temp_path);
         r.stream = stream;
         r.temp_path = temp_path;
         r.final_path = final_path;
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            r.other_links = other_links_of(final_path);
         return true;
     }
     return false;  // errno is still EEXIST from the last attempt
@@ -196,10 +233,10 @@ bool begin_replace(const char* target, replacement& r) {
 bool commit_replace(replacement& r) {
     bool ok = r.stream != nullptr && !r.temp_path.empty() && !r.final_path.empty();
     if (r.stream != nullptr) {
-        // Flush to the disk before the rename, so that after a crash the
-        // name leads to complete content, old or new.
+        // Flush to the disk before the rename (when durable), so that after
+        // a crash the name leads to complete content, old or new.
         if (std::fflush(r.stream) != 0 || std::ferror(r.stream) ||
-            _commit(_fileno(r.stream)) != 0) {
+            (r.durable && _commit(_fileno(r.stream)) != 0)) {
             ok = false;
         }
         if (std::fclose(r.stream) != 0)
@@ -208,19 +245,36 @@ bool commit_replace(replacement& r) {
     }
     const std::wstring temp = widen(r.temp_path);
     const std::wstring target = widen(r.final_path);
+    // The last look before the rename: the held file must still be the one
+    // the name leads to, with the content that was read.
+    if (ok && r.held != nullptr) {
+        file_identity now;
+        if (!identify_path(r.final_path.c_str(), now) || !same_content(now, r.held->identity)) {
+            r.changed = true;
+            ok = false;
+            errno = EBUSY;
+        }
+    }
     if (ok) {
         const DWORD attributes = GetFileAttributesW(target.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kept_attributes) != 0) {
             SetFileAttributesW(temp.c_str(), attributes & kept_attributes);
         }
-        ok = MoveFileExW(temp.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        // A file that is still open cannot be renamed over: the held file
+        // is let go here, an instant before the rename. The mutex stays
+        // held, so another Ostrel reads only the new file.
+        if (r.held != nullptr)
+            win32::close_held_file(*r.held);
+        const DWORD flags = MOVEFILE_REPLACE_EXISTING | (r.durable ? MOVEFILE_WRITE_THROUGH : 0);
+        ok = MoveFileExW(temp.c_str(), target.c_str(), flags) != 0;
         if (!ok)
             errno = errno_from(GetLastError());
     }
     if (!ok)
         remove_temporary(r.temp_path);
+    const bool changed = r.changed;
     clear(r);
+    r.changed = changed;
     return ok;
 }
 

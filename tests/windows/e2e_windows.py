@@ -581,6 +581,121 @@ class ConsoleKeys(Case):
         self.assertEqual([n for n in self.files() if n.endswith(".pcx")], [])
 
 
+class Safety(Case):
+    """Other writers, interrupted writes and odd names: the user's files stay
+    whole, as on POSIX."""
+
+    PROMPT = "        Save Image as PCX (Y/N)?\n"
+
+    def setUp(self):
+        super().setUp()
+        self.images = three_images()
+        write(self.path("TEXBSI.001"), texture_file(self.images))
+        write(self.path("redguard.col"), palette())
+
+    def pause(self, point):
+        """The test pause of the program at `point`: an environment for it,
+        and the file whose appearance says the program is there."""
+        marker = self.path("paused-" + point)
+        return {"OSTREL_TEST_PAUSE": point + ":" + drive_path(marker)}, marker
+
+    def start(self, args, cwd, env=None, keys=b""):
+        environment = {k: v for k, v in os.environ.items() if k != "OSTREL_PATH"}
+        environment.update(env or {})
+        # The keys from a file, which the program reads whenever it likes.
+        with tempfile.TemporaryFile() as stdin:
+            stdin.write(keys)
+            stdin.seek(0)
+            return subprocess.Popen(CONFIG.runner + [CONFIG.ostrel] + args, cwd=cwd,
+                                    stdin=stdin, stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL, env=environment)
+
+    def finish(self, process):
+        out, _ = process.communicate(timeout=120)
+        return process.returncode, out.decode("latin-1").replace("\r\n", "\n")
+
+    def wait_for(self, condition, seconds=60):
+        end = time.time() + seconds
+        while not condition() and time.time() < end:
+            time.sleep(0.02)
+        return condition()
+
+    def test_two_imports_take_turns(self):
+        first_picture, second_picture = pixels(8, 4, 41), pixels(5, 3, 42)
+        write(self.path("first.pcx"), pcx_file(8, 4, first_picture, colour_map(3)))
+        write(self.path("second.pcx"), pcx_file(5, 3, second_picture, palette()))
+        env, marker = self.pause("loaded")
+        first = self.start(["/2TEX", "/i:1", "TEXBSI.001", "first.pcx"], self.dir, env)
+        self.assertTrue(self.wait_for(lambda: os.path.exists(marker)), "first never paused")
+        # The second runs in a directory of its own, so that its log shows
+        # when it asks for the file.
+        os.mkdir(self.path("second"))
+        write(self.path("second", "redguard.col"), palette())
+        second = self.start(["/2TEX", "/i:2", drive_path(self.path("TEXBSI.001")),
+                             drive_path(self.path("second.pcx"))], self.path("second"))
+        log = self.path("second", "ostrel.log")
+        self.assertTrue(self.wait_for(
+            lambda: os.path.exists(log) and b"Holding file" in read(log)), "second never asked")
+        time.sleep(0.5)
+        self.assertIsNone(second.poll(), "the second import did not wait")
+        self.assertEqual(read(self.path("TEXBSI.001")), texture_file(self.images))
+        os.remove(marker)
+        status, out = self.finish(first)
+        self.assertEqual((status, out), (1, "   Successfully saved texture file 'TEXBSI.001'..."))
+        status, out = self.finish(second)
+        self.assertEqual(status, 1, out)
+        self.assertIn("is in use by another program, waiting up to 10 seconds...\n", out)
+        self.images[0].put_picture(8, 4, first_picture)
+        self.images[1].put_picture(5, 3, second_picture)
+        self.assertEqual(read(self.path("TEXBSI.001")), texture_file(self.images))
+        self.assertEqual(self.files(), ["TEXBSI.001", "first.pcx", "ostrel.log", "redguard.col",
+                                        "second", "second.pcx"])
+
+    def test_an_exported_picture_takes_its_name_only_when_complete(self):
+        write(self.path("wall.pcx"), b"the user's own")
+        env, marker = self.pause("committing")
+        export = self.start(["/i:2", "TEXBSI.001"], self.dir, env, b"y")
+        self.assertTrue(self.wait_for(lambda: os.path.exists(marker)), "never paused")
+        # Written in full beside the name, which still holds the old file.
+        temporary = [n for n in self.files() if ".ostrel-" in n]
+        self.assertEqual(len(temporary), 1, self.files())
+        self.assertEqual(read(self.path("wall.pcx")), b"the user's own")
+        self.assertEqual(read(self.path(temporary[0])), exported_pcx(self.images[1], palette()))
+        os.remove(marker)
+        status, out = self.finish(export)
+        self.assertEqual(status, 1, out)
+        self.assertEqual(read(self.path("wall.pcx")), exported_pcx(self.images[1], palette()))
+        self.assertEqual([n for n in self.files() if ".ostrel-" in n], [])
+
+    def test_the_export_never_writes_the_texture_file(self):
+        images = [Image("TEXBSI.01", 4, 3), Image("WALL", 5, 3)]
+        write(self.path("texbsi.01.pcx"), texture_file(images))
+        run = ostrel(["texbsi.01.pcx"], self.dir, b"yy")
+        self.assertEqual(run.status, 1, run)
+        self.assertEqual(run.out,
+                         "\nImage texbsi.01 (4x3) -> texbsi.01.pcx\n" + self.PROMPT +
+                         "      Error exporting PCX file!\n"
+                         "      'texbsi.01.pcx' is the texture file being read; it stays as it "
+                         "is.\n\nImage wall (5x3) -> wall.pcx\n" + self.PROMPT)
+        self.assertEqual(read(self.path("texbsi.01.pcx")), texture_file(images))
+
+    def test_images_of_one_file_name_are_all_kept(self):
+        images = [Image("Sky", 2, 2, seed=1), Image("SKY", 3, 2, seed=2)]
+        write(self.path("TEXBSI.001"), texture_file(images))
+        run = ostrel(["TEXBSI.001"], self.dir, b"yy")
+        self.assertEqual(run.status, 1, run)
+        self.assertIn("\nImage sky (3x2) -> sky_01.pcx (sky.pcx holds an earlier image)\n",
+                      run.out)
+        self.assertEqual(read(self.path("sky.pcx")), exported_pcx(images[0], palette()))
+        self.assertEqual(read(self.path("sky_01.pcx")), exported_pcx(images[1], palette()))
+
+    def test_a_name_that_does_not_fit_is_refused(self):
+        name = "d" * 503 + "\\TEXBSI.001"
+        self.assertFatal(ostrel([name], self.dir),
+                         "Error: Texture file name '%s' is longer than 512 characters!" % name,
+                         "String bounds overflow!")
+
+
 class LinuxParity(Case):
     """The two builds write the same bytes from the same input."""
 

@@ -9,12 +9,14 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib/FILEUTIL.h"
@@ -327,6 +329,89 @@ TEST_F(Win32Replace, ALinkIsFollowedAndStays) {
     ASSERT_TRUE(platform::commit_replace(r));
     EXPECT_TRUE(GetFileAttributesW(link_name.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
     EXPECT_EQ(fixture::read_file(real), as_bytes("new"));
+}
+
+// --- Holding a file while it is updated ------------------------------------------------------
+
+// A second holder waits for the first and gives up after its time; the
+// file can still be read by everybody meanwhile, but not written in place.
+// (The first holds from a thread of its own: a mutex lets its own thread in
+// again.)
+TEST_F(Win32Replace, AHeldFileIsHeldOnceAndStaysReadable) {
+    fixture::write_file(target, as_bytes("old"));
+    std::atomic<int> stage{0};
+    platform::lock_result first_result = platform::lock_result::failed;
+    std::thread first([&] {
+        platform::file_lock lock;
+        first_result = platform::lock_file(target.c_str(), 0, lock, nullptr);
+        stage = 1;
+        while (stage != 2)
+            Sleep(1);
+        platform::unlock_file(lock);
+        stage = 3;
+    });
+    while (stage == 0)
+        Sleep(1);
+    EXPECT_EQ(first_result, platform::lock_result::locked);
+    platform::file_lock second;
+    EXPECT_EQ(platform::lock_file(target.c_str(), 60, second, nullptr),
+              platform::lock_result::busy);
+    EXPECT_EQ(fixture::read_file(target), as_bytes("old"));
+    EXPECT_EQ(std::fopen(target.c_str(), "r+b"), nullptr);
+    stage = 2;
+    first.join();
+    EXPECT_EQ(platform::lock_file(target.c_str(), 0, second, nullptr),
+              platform::lock_result::locked);
+    EXPECT_TRUE(second.exclusive);
+    platform::file_lock none;
+    EXPECT_EQ(platform::lock_file(dir.path().c_str(), 0, none, nullptr),
+              platform::lock_result::not_regular);
+    EXPECT_EQ(platform::lock_file(bs(dir, "missing").c_str(), 0, none, nullptr),
+              platform::lock_result::failed);
+}
+
+// The replacement of a held file goes over it only while it is the file
+// that was held, with the content it had.
+TEST_F(Win32Replace, AHeldFileChangedMeanwhileIsNotReplaced) {
+    for (const bool change : {false, true}) {
+        SCOPED_TRACE(change);
+        fixture::write_file(target, as_bytes("old"));
+        platform::file_lock lock;
+        ASSERT_EQ(platform::lock_file(target.c_str(), 0, lock, nullptr),
+                  platform::lock_result::locked);
+        if (change) {
+            // While held, nobody may write it; a file system without locks
+            // (or the instant before the hold) lets another program do so.
+            platform::unlock_file(lock);
+            fixture::write_file(target, as_bytes("theirs"));
+        }
+        platform::replacement r;
+        r.held = &lock;
+        ASSERT_TRUE(platform::begin_replace(target.c_str(), r));
+        write_new(r, "new");
+        EXPECT_EQ(platform::commit_replace(r), !change);
+        EXPECT_EQ(r.changed, change);
+        EXPECT_EQ(fixture::read_file(target), as_bytes(change ? "theirs" : "new"));
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"TEXBSI.001"});
+    }
+}
+
+TEST_F(Win32Replace, NamesOfOneFileAreOneFile) {
+    fixture::write_file(target, as_bytes("old"));
+    const std::string other = bs(dir, "other");
+    fixture::write_file(other, as_bytes("old"));
+    platform::file_identity a, b, c;
+    ASSERT_TRUE(platform::identify_path(target.c_str(), a));
+    ASSERT_TRUE(platform::identify_path(other.c_str(), c));
+    FILE* stream = std::fopen(target.c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_TRUE(platform::identify_stream(stream, b));
+    std::fclose(stream);
+    EXPECT_TRUE(a.regular);
+    EXPECT_TRUE(platform::same_file(a, b));
+    EXPECT_FALSE(platform::same_file(a, c));
+    // The NUL device is no file to read a configuration from.
+    EXPECT_EQ(platform::open_regular_file("NUL", "rb"), nullptr);
 }
 
 // --- Console ------------------------------------------------------------------------

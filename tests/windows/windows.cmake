@@ -71,6 +71,14 @@ function(ostrel_windows_test_sources list_name)
   list(FILTER sources EXCLUDE REGEX "/e2e_[^/]*_test\\.cpp$|/support/run\\.cpp$")
   set(kept)
   set(left_out)
+  # Tests named *_posix_test.cpp are POSIX-only by name, whatever they call.
+  foreach(source ${sources})
+    if(source MATCHES "_posix_test\\.cpp$")
+      get_filename_component(name ${source} NAME)
+      list(APPEND left_out ${name})
+    endif()
+  endforeach()
+  list(FILTER sources EXCLUDE REGEX "_posix_test\\.cpp$")
   foreach(source ${sources})
     ostrel_uses_posix(${source} posix)
     if(posix)
@@ -135,7 +143,7 @@ function(ostrel_windows_tests)
     endforeach()
   endif()
   foreach(group HelpAndStatus FatalErrors Import Export Animated Colours ConsoleKeys LogAndConfiguration
-                LinuxParity)
+                Safety LinuxParity)
     add_test(NAME windows_e2e.${group}
              COMMAND ${OSTREL_PYTHON} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/e2e_windows.py
                      --ostrel $<TARGET_FILE:ostrel> --runner ${runner} ${runner_args}
