@@ -42,21 +42,21 @@ bool is_control(unsigned char c) {
     return c < 0x20 || c == 0x7F;
 }
 
+}  // namespace
+
 // An image name comes from the file, not from the user: a crafted name must
 // neither lead the output out of its directory nor send control sequences
 // to the terminal. Separators, drive colons and control characters become
 // '_' in the file name; control characters become '?' on the console.
-void file_name_part(char* destination, const char* name) {
+void export_name_part(char* destination, const char* name) {
     size_t i = 0;
-    for (; name[i] != '\0'; ++i) {
+    for (; name[i] != '\0' && i < TEX_IMAGE::name_size; ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
         const bool unsafe = is_control(c) || c == '/' || c == '\\' || c == ':';
         destination[i] = unsafe ? '_' : name[i];
     }
     destination[i] = '\0';
 }
-
-}  // namespace
 
 void display_name(char* destination, const char* name) {
     size_t i = 0;
@@ -209,7 +209,7 @@ int export_pcx(const char* texture_path) {
         } else {
             str_lower(image.name);
             char name_part[TEX_IMAGE::name_size + 1];
-            file_name_part(name_part, image.name);
+            export_name_part(name_part, image.name);
             std::snprintf(output_name, sizeof output_name, "%s%s%s", directory, name_part,
                           extension);
         }

@@ -25,6 +25,9 @@ int32_t image_index = -1;
 int32_t raw_indices = 0;
 int32_t list_only = 0;
 int32_t yes_to_all = 0;
+int32_t by_name = 0;
+char picture_files[max_pictures][name_limit + 1] = {};
+int32_t picture_count = 0;
 int32_t png_direction = 0;
 int32_t direction_given = 0;
 char texture_file[name_limit + 1] = "";
@@ -50,11 +53,6 @@ const char* const default_palette = "redguard.col";
 // Both path keys are read into buffers that must keep room for the
 // separator that terminate_path appends afterwards.
 constexpr uint32_t config_path_limit = name_limit - 1;
-
-// How long an import waits for another one that updates the same texture
-// file. An import of a 64 MiB picture takes well under a second; a slow
-// disk's sync may take a few.
-constexpr int hold_wait_ms = 10000;
 
 // Code 14, "String bounds overflow!": a name that does not fit its buffer
 // is refused, never cut (a cut name can name another file).
@@ -84,6 +82,7 @@ void print_banner() {
 
 // What the run still holds when it ends early: the palette and the images.
 void release_run_state() {
+    release_import_state();
     loaded_palette.reset();
     texture_list.free();
 }
@@ -140,6 +139,8 @@ bool parse_option_form(const char* text) {
         list_only = 1;
     } else if (equals_nocase(text, "Y")) {
         yes_to_all = 1;
+    } else if (equals_nocase(text, "N")) {
+        by_name = 1;
     } else if (has_prefix_with_text(text, "I:")) {
         image_index = leading_number(text + 2);
     } else if (has_prefix_with_text(text, "P:")) {
@@ -170,181 +171,13 @@ void parse_bare_argument(const char* argument) {
         copy_name(texture_file, argument, "Texture file");
     } else if (is_picture_argument(argument)) {
         copy_name(pcx_file, argument, "Picture file");
-    }
-}
-
-// "1 colour", "3 colours".
-const char* plural(uint32_t count) {
-    return count == 1 ? "" : "s";
-}
-
-// Why a picture file could not be read, under the line that names it.
-[[noreturn]] void exit_loading_picture(const char* path, picture_format format) {
-    if (picture_reason()[0] != '\0')
-        exit_with_error("Error loading %s file '%s'!\n   %s", format_name(format), path,
-                        picture_reason());
-    exit_with_error("Error loading %s file '%s'!", format_name(format), path);
-}
-
-// The picture's pixels as indices of the image's palette (see the colour
-// rule in picture/PICTURE.h): in the picture's own buffer where it holds
-// indices, in `mapped` for true colour. Refuses, naming the first missing
-// colour, before anything is written.
-const uint8_t* indices_for(const PICTURE& picture, const uint8_t* target, const char* path,
-                           picture_format format, owned_ptr<uint8_t>& mapped,
-                           colour_report& report) {
-    uint8_t* out = picture.pixels.get();
-    if (picture.kind == picture_kind::true_colour) {
-        mapped = create_bytes(static_cast<uint32_t>(picture.width) *
-                              static_cast<uint32_t>(picture.height));
-        out = mapped.get();
-    }
-    if (map_colours(picture, target, raw_indices != 0, out, report))
-        return out;
-    if (report.missing == 0)
-        exit_loading_picture(path, format);
-    const uint8_t* c = report.first_colour;
-    const char* const hint = "Paint with the colours of the palette that the export gives this "
-                             "image only (see \"Colours\" in the README).";
-    if (report.missing == 1)
-        exit_with_error("Error: 1 colour of '%s' is not in the palette of image %d "
-                        "(#%02X%02X%02X at %d,%d)!\n   %s",
-                        path, image_index, c[0], c[1], c[2], report.first_x, report.first_y, hint);
-    exit_with_error("Error: %u colours of '%s' are not in the palette of image %d "
-                    "(first: #%02X%02X%02X at %d,%d)!\n   %s",
-                    report.missing, path, image_index, c[0], c[1], c[2], report.first_x,
-                    report.first_y, hint);
-}
-
-const char* waiting_for = "";
-
-void say_waiting() {
-    std::printf("   Texture file '%s' is in use by another program, waiting up to %d seconds...\n",
-                waiting_for, hold_wait_ms / 1000);
-    flush_console();
-}
-
-// The one line that says what the new texture file could not keep of the old
-// one. The import goes on all the same: refusing would leave the user no way
-// to update such a file at all.
-void print_replacement_notes(const file_hold& hold, const char* texture_path) {
-    std::string notes;
-    auto add = [&notes](const std::string& note) { notes += (notes.empty() ? "" : "; ") + note; };
-    if (hold.other_links == 1)
-        add("its other name (a hard link) keeps the old content");
-    else if (hold.other_links > 1)
-        add("its " + std::to_string(hold.other_links) +
-            " other names (hard links) keep the old content");
-    const platform::file_identity& old = hold.lock.identity;
-    if (hold.owner_lost && hold.group_lost)
-        add("it now belongs to you and your group, not to user " + std::to_string(old.owner) +
-            " and group " + std::to_string(old.group));
-    else if (hold.owner_lost)
-        add("it now belongs to you, not to user " + std::to_string(old.owner));
-    else if (hold.group_lost)
-        add("its group is now yours, not group " + std::to_string(old.group));
-    if (hold.attributes_lost)
-        add("not all of its extended attributes could be kept");
-    if (!notes.empty())
-        std::printf("   Note: '%s' is a new file: %s.\n", texture_path, notes.c_str());
-}
-
-// One picture into one image of the texture file, which is then written
-// back whole under its own name. The texture file is held from before it is
-// read until its replacement has its name, so two imports into the same
-// file take turns instead of one silently undoing the other.
-void import_picture(const char* texture_path) {
-    file_hold hold;
-    waiting_for = texture_path;
-    switch (hold_for_update(texture_path, hold, hold_wait_ms, say_waiting)) {
-        case platform::lock_result::locked:
-            break;
-        case platform::lock_result::busy:
-            err_code = 0;
-            exit_with_error("Error: Texture file '%s' is still in use by another program; "
-                            "try again when it is done!",
-                            texture_path);
-        case platform::lock_result::not_regular:
-            exit_with_error("Error: Texture file '%s' is not a regular file, so it cannot be "
-                            "replaced!",
-                            texture_path);
-        case platform::lock_result::failed:
-            exit_with_error("Error loading texture file '%s'!", texture_path);
-    }
-    if (!texture_list.load(texture_path)) {
-        exit_with_error("Error loading texture file '%s'!", texture_path);
-    }
-
-    char pcx_full_path[full_path_limit + 1];
-    join_path(pcx_full_path, pcx_path, pcx_file);
-    PICTURE picture;
-    const picture_format format = format_of_file(pcx_full_path);
-    if (!load_picture(pcx_full_path, format, picture))
-        exit_loading_picture(pcx_full_path, format);
-
-    // The terminator, the last entry, is no image to replace.
-    const int32_t index = image_index - 1;
-    TEX_IMAGE* image = index >= 0 && index < texture_list.image_count - 1
-                           ? texture_list.images[index].get()
-                           : nullptr;
-    if (image == nullptr) {
-        err_code = 5;
-        exit_with_error("Error replacing image %d in texture!", image_index);
-    }
-
-    colour_report colours;
-    owned_ptr<uint8_t> mapped;
-    const uint8_t* indices =
-        indices_for(picture, image->get_palette(loaded_palette.get()), pcx_full_path, format,
-                    mapped, colours);
-
-    const int32_t old_width = image->get_width();
-    const int32_t old_height = image->get_height();
-    clear_picture_reason();
-    if (!texture_list.put_picture(index, picture.width, picture.height, indices)) {
-        if (picture_reason()[0] != '\0')
-            exit_with_error("Error replacing image %d in texture!\n   %s", image_index,
-                            picture_reason());
-        exit_with_error("Error replacing image %d in texture!", image_index);
-    }
-
-    test_pause("loaded");
-    if (!texture_list.save(texture_path, &hold)) {
-        if (hold_is_stale(hold)) {
-            exit_with_error("Error: Texture file '%s' was changed by another program while it "
-                            "was read; nothing was saved, try again!",
-                            texture_path);
+        if (picture_count == max_pictures) {
+            err_code = 7;
+            exit_with_error("Error: More than %d picture files given!",
+                            static_cast<int>(max_pictures));
         }
-        exit_with_error("Error saving texture file '%s'!", texture_path);
+        bounded_copy(picture_files[picture_count++], argument, name_limit);
     }
-    print_replacement_notes(hold, texture_path);
-
-    // What changed beyond the pixels, so that a wrong image number or a
-    // repainted palette does not go by without a word.
-    const int32_t width = image->get_width();
-    const int32_t height = image->get_height();
-    if (width != old_width || height != old_height) {
-        char shown[TEX_IMAGE::name_size + 1];
-        display_name(shown, image->name);
-        const int32_t frame_count = image->get_frames();
-        if (frame_count > 1)
-            std::printf("   Image %d '%s' was %dx%d, is now %dx%d (%d frames).\n", image_index,
-                        shown, old_width, old_height, width, height, frame_count);
-        else
-            std::printf("   Image %d '%s' was %dx%d, is now %dx%d.\n", image_index, shown,
-                        old_width, old_height, width, height);
-    }
-    if (colours.moved > 0) {
-        if (picture.kind == picture_kind::true_colour)
-            std::printf("   The %u colour%s of '%s' were matched to the palette of image %d.\n",
-                        colours.colours, plural(colours.colours), pcx_full_path, image_index);
-        else
-            std::printf("   %u of the %u colour%s of '%s' were matched to other indices of the "
-                        "palette of image %d.\n",
-                        colours.moved, colours.colours, plural(colours.colours), pcx_full_path,
-                        image_index);
-    }
-    std::printf("   Successfully saved texture file '%s'...", texture_path);
 }
 
 }  // namespace
@@ -378,7 +211,7 @@ int ostrel_main(int argc, char** argv) {
         if (!export_pcx(full_path))
             exit_with_error("Error exporting file '%s' to PCX!", full_path);
     } else {
-        import_picture(full_path);
+        import_pictures(full_path);
     }
 
     texture_list.free();
@@ -459,7 +292,8 @@ int check_options() {
         return 1;
     if (pcx_file[0] == '\0')
         exit_with_error("Error: No PCX file specified!");
-    if (image_index < 1)
+    // By name, each picture finds its image.
+    if (image_index < 1 && by_name == 0)
         exit_with_error("Error: Invalid image index %d specified!", image_index);
     return 1;
 }
@@ -477,6 +311,7 @@ void show_help() {
     std::printf("      /p:file .... Specify another palette file (PAL/COL).\n");
     std::printf("      /l ......... Lists the images of the texture file.\n");
     std::printf("      /y ......... Saves every image without asking.\n");
+    std::printf("      /n ......... Replaces the images named like the PCX files.\n");
     std::printf("      /r ......... Takes a picture's palette indices as they are.\n");
     std::printf("      /i:# ....... Convert or replace this image in file (1=first image)\n\n");
     std::printf("The texture file must have the format 'TEXBSI.###' and any given PCX file\n");
@@ -545,6 +380,8 @@ void reset_run_settings() {
     raw_indices = 0;
     list_only = 0;
     yes_to_all = 0;
+    by_name = 0;
+    picture_count = 0;
     png_direction = 0;
     direction_given = 0;
     texture_file[0] = '\0';

@@ -24,6 +24,13 @@ extern int32_t raw_indices;
 extern int32_t list_only;
 // "/y": the export saves every image (or the one of "/i:") without asking.
 extern int32_t yes_to_all;
+// "/n": an import puts every picture argument into the image of its name.
+extern int32_t by_name;
+// The picture arguments in their order (an import by name takes them all;
+// otherwise the last one, `pcx_file`, counts). One per image at most.
+constexpr int32_t max_pictures = TEX_IMAGE_LIST::max_images - 1;
+extern char picture_files[max_pictures][name_limit + 1];
+extern int32_t picture_count;
 // The last direction option was "/2PNG"; and whether any was given (without
 // one, a picture argument ending in ".png" makes the export write PNG).
 extern int32_t png_direction;
@@ -53,6 +60,15 @@ int check_options();
 // not return.
 extern void (*end_process)(int status);
 int export_pcx(const char* texture_path);
+// The import of the picture arguments (see frontend/IMPORT.cpp); ends the
+// run through exit_with_error on any failure, before anything is written.
+void import_pictures(const char* texture_path);
+// Releases what an import holds (the texture file's hold, a picture).
+void release_import_state();
+// An image name as the export writes it into a file name: separators, drive
+// colons and control characters as '_'. `destination` holds
+// TEX_IMAGE::name_size + 1 bytes.
+void export_name_part(char* destination, const char* name);
 
 // A texture file read from a pipe or device (by the export or the list) is
 // copied first (see open_whole_input); this much it may hold: four

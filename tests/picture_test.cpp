@@ -35,8 +35,8 @@ void fill(PICTURE& picture, picture_kind kind, int width, int height, const byte
     picture.width = width;
     picture.height = height;
     picture.pixels = create_bytes(static_cast<uint32_t>(pixels.size()));
-    std::memcpy(picture.pixels.get(), pixels.data(), pixels.size());
-    std::memcpy(picture.palette, palette.data(), std::min<size_t>(palette.size(), 768));
+    std::copy(pixels.begin(), pixels.end(), picture.pixels.get());
+    std::copy_n(palette.begin(), std::min<size_t>(palette.size(), 768), picture.palette);
     picture.palette_entries = static_cast<uint32_t>(palette.size() / 3);
     std::memset(picture.alpha, 255, sizeof picture.alpha);
 }

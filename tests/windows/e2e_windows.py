@@ -175,6 +175,7 @@ HELP_BODY = (
     "      /p:file .... Specify another palette file (PAL/COL).\n"
     "      /l ......... Lists the images of the texture file.\n"
     "      /y ......... Saves every image without asking.\n"
+    "      /n ......... Replaces the images named like the PCX files.\n"
     "      /r ......... Takes a picture's palette indices as they are.\n"
     "      /i:# ....... Convert or replace this image in file (1=first image)\n\n"
     "The texture file must have the format 'TEXBSI.###' and any given PCX file\n"
