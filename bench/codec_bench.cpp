@@ -10,6 +10,8 @@
 //   pcx_decode        PCX_IMAGE::load
 //   plain_encode/decode   the plain C loop, one stdio call per byte
 //   rle_encode/decode     the run-length code alone, memory to memory, fast
+//   rle_*_portable        its build of plain 64-bit words (for processors
+//                         without the vector path; the same as rle_* there)
 //   rle_*_reference       and the plain rules it implements
 //   texture_load/save TEX_IMAGE_LIST::load and ::save (the safe replacement,
 //                     fsync included) of a file holding one such picture
@@ -167,6 +169,16 @@ void plain_decode(benchmark::State& state, kind k, int side) {
 
 using line_encoder = size_t (*)(const uint8_t*, uint32_t, uint8_t*);
 
+size_t encode_best(const uint8_t* line, uint32_t width, uint8_t* out) {
+    return pcx_rle::encode_line(line, width, out);
+}
+
+size_t encode_portable(const uint8_t* line, uint32_t width, uint8_t* out) {
+    return pcx_rle::encode_line(line, width, out, pcx_rle::code_path::portable);
+}
+
+enum class decoding { best, portable, reference };
+
 void rle_encode(benchmark::State& state, kind k, int side, line_encoder encode) {
     const bytes& source = pixels(k, side);
     bytes out(2 * source.size());
@@ -192,15 +204,17 @@ bytes encoded(kind k, int side) {
     return out;
 }
 
-void rle_decode(benchmark::State& state, kind k, int side, bool reference) {
+void rle_decode(benchmark::State& state, kind k, int side, decoding how) {
     const bytes stream = encoded(k, side);
     bytes out(pixels(k, side).size());
     const uint32_t s = static_cast<uint32_t>(side);
     for (auto _ : state) {
-        if (reference) {
+        if (how == decoding::reference) {
             pcx_rle::decode_reference(stream.data(), stream.size(), out.data(), s, s, s);
         } else {
-            pcx_rle::decoder decoder(out.data(), s, s, s);
+            pcx_rle::decoder decoder(out.data(), s, s, s,
+                                     how == decoding::portable ? pcx_rle::code_path::portable
+                                                               : pcx_rle::code_path::best);
             decoder.feed(stream.data(), stream.size());
             decoder.finish();
         }
@@ -266,14 +280,18 @@ void register_all() {
             benchmark::RegisterBenchmark(("pcx_decode" + suffix).c_str(), pcx_decode, k, side);
             benchmark::RegisterBenchmark(("plain_encode" + suffix).c_str(), plain_encode, k, side);
             benchmark::RegisterBenchmark(("plain_decode" + suffix).c_str(), plain_decode, k, side);
-            benchmark::RegisterBenchmark(("rle_encode" + suffix).c_str(), rle_encode, k, side,
-                                         &pcx_rle::encode_line);
-            benchmark::RegisterBenchmark(("rle_encode_reference" + suffix).c_str(), rle_encode, k,
-                                         side, &pcx_rle::encode_line_reference);
-            benchmark::RegisterBenchmark(("rle_decode" + suffix).c_str(), rle_decode, k, side,
-                                         false);
-            benchmark::RegisterBenchmark(("rle_decode_reference" + suffix).c_str(), rle_decode, k,
-                                         side, true);
+            const std::pair<const char*, line_encoder> encoders[] = {
+                {"rle_encode", &encode_best},
+                {"rle_encode_portable", &encode_portable},
+                {"rle_encode_reference", &pcx_rle::encode_line_reference}};
+            for (const auto& [name, encoder] : encoders)
+                benchmark::RegisterBenchmark((name + suffix).c_str(), rle_encode, k, side, encoder);
+            const std::pair<const char*, decoding> decoders[] = {
+                {"rle_decode", decoding::best},
+                {"rle_decode_portable", decoding::portable},
+                {"rle_decode_reference", decoding::reference}};
+            for (const auto& [name, how] : decoders)
+                benchmark::RegisterBenchmark((name + suffix).c_str(), rle_decode, k, side, how);
         }
         const std::string suffix = "/texture/" + std::to_string(side);
         benchmark::RegisterBenchmark(("texture_load" + suffix).c_str(), texture_load, side);

@@ -1,10 +1,29 @@
 // The run-length code of PCX pixel data (see PCXRLE.h): the fast encoder
 // and decoder, and the plain rules they are held to.
+//
+// The fast code works on blocks of 64 bytes that start with a unit, seen
+// through bit masks (PCXSIMD.h), and picks for each block the way that its
+// masks say is cheapest:
+// - the encoder takes the mask of pixels equal to their right neighbour;
+//   each pixel unlike the next ends a unit. 64 equal pixels are one full
+//   unit, 64 lone pixels below 0xC0 are copied as they stand; a block of
+//   many short units goes pixel by pixel without a branch (the vector build
+//   works out each pixel's pair of output bytes and step at once), other
+//   blocks unit by unit.
+// - the decoder takes the mask of bytes of 0xC0 or above and from it the
+//   run bytes (in a row of such bytes every other one is the value of the
+//   one before). A block whose runs are all short goes byte by byte without
+//   a branch; others go run by run, the literals between two runs copied
+//   16 bytes at a time.
+// Near the end of a line (encoder) or of a span or the input (decoder) the
+// plain one-at-a-time code finishes the job.
 #include "pcx/PCXRLE.h"
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
+#include "pcx/PCXSIMD.h"
 #include "platform/COMPILER.h"
 
 namespace {
@@ -15,158 +34,301 @@ constexpr uint8_t run_flag = 0xC0;
 // What a pixel the stream does not reach becomes.
 constexpr uint8_t missing_pixel = 255;
 
-// The fast encoder looks at a stretch of 32 pixels and the one after it
-// (33 bytes), then at a run's first pixel and the 64 after it.
-constexpr uint32_t stretch_pixels = 32;
-constexpr uint32_t encode_window = stretch_pixels + 1 + 64;
-// Caps on the trailing-zero counts: a stretch of at most 32 lone pixels,
-// and a run of at most 1 + 62 = 63 pixels.
-constexpr uint64_t stretch_cap = 1ull << stretch_pixels;
-constexpr uint64_t run_cap = 1ull << (max_run - 1);
-constexpr uint64_t all_32 = 0xFFFFFFFFull;  // every bit of a 32-byte mask
-
-// The fast decoder copies 8 bytes past the next run byte and stores a run
-// in words up to 64 bytes, so it needs 8 + 64 bytes of room in the span; it
-// loads two words of input (the run's value may be in the second).
-constexpr size_t word_bytes = 8;
-constexpr size_t long_run_bytes = 64;
-constexpr size_t decode_room = word_bytes + long_run_bytes;
-constexpr size_t decode_lookahead = 2 * word_bytes;
-// A run longer than two words is stored with all eight.
-constexpr uint32_t short_run = 2 * word_bytes;
-// A mask marks a byte by its bit 7; the byte's value starts 7 bits lower,
-// and the word's last byte at bit 8 * 7.
-constexpr unsigned mask_bit = 7;
-constexpr unsigned last_byte_shift = 8 * (word_bytes - 1);
-
-// --- Many bytes at a time ------------------------------------------------------
-//
-// The fast code looks at eight pixels in one 64-bit word, and at 32 in four
-// words. Byte i of the memory is bits 8i to 8i+7 of a word on every
-// platform, so the first byte of a mask is its lowest.
-
-constexpr uint64_t low_bits = 0x0101010101010101ull;   // bit 0 of every byte
-constexpr uint64_t high_bits = 0x8080808080808080ull;  // bit 7 of every byte
-
-// True where the first byte of a word in memory is its lowest; compilers
-// fold the test to a constant.
-bool little_endian() {
-    const uint16_t probe = 1;
-    uint8_t first;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
+constexpr uint32_t block = pcx_simd::block;
+constexpr uint32_t chunk = pcx_simd::chunk;
+constexpr uint64_t all_bits = ~0ull;
+// The byte-by-byte loops take 16 bytes per turn, written out, so that the
+// loop's own counting does not cost as much as the work. Each turn starts
+// where the steps before it end (their sums are known), so the four turns
+// of a block are four chains of additions that the processor runs side by
+// side, not one.
+template <class F, uint32_t... I>
+uint8_t* each_of(const F& step, uint8_t* at, uint32_t first,
+                 std::integer_sequence<uint32_t, I...>) {
+    ((at = step(at, first + I)), ...);
+    return at;
 }
 
-uint64_t byte_swap(uint64_t v) {
-    v = (v & 0x00FF00FF00FF00FFull) << 8 | (v >> 8 & 0x00FF00FF00FF00FFull);
-    v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
-    return v << 32 | v >> 32;
+// at = step(at, i) for i = first to first + 15, in order.
+template <class F>
+uint8_t* unrolled(const F& step, uint8_t* at, uint32_t first) {
+    return each_of(step, at, first, std::make_integer_sequence<uint32_t, chunk>());
 }
 
-// One load (and, on a big-endian machine, a swap).
-inline uint64_t load_le64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return little_endian() ? v : byte_swap(v);
+// --- Encoder -----------------------------------------------------------------------
+
+// A block's masks also compare its last pixel with the one after it.
+constexpr uint32_t encode_reach = block + 1;
+// Bits 0 to 62 of the equal-neighbour mask: 64 equal pixels, one more than
+// a unit holds.
+constexpr uint64_t longer_than_a_unit = (1ull << max_run) - 1;
+// Shorter line ends go by the plain rules: copying them into a block costs
+// more than they take one pixel at a time.
+constexpr uint32_t min_block_tail = 8;
+
+uint32_t bit_count(uint64_t v) {
+    v -= (v >> 1) & 0x5555555555555555ull;
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<uint32_t>((v * 0x0101010101010101ull) >> 56);  // the bytes' sum
 }
 
-// Bit 7 set in exactly the bytes that are 0. Adding 0x7F to the low seven
-// bits sets bit 7 unless they are all 0, and cannot carry into the next byte.
-uint64_t zero_bytes(uint64_t v) {
-    return ~(((v & ~high_bits) + ~high_bits) | v | ~high_bits);
-}
-
-// Bit 7 set in exactly the bytes that are 0xC0 or above (top two bits set):
-// the bytes that a lone pixel cannot be written as.
-uint64_t run_bytes(uint64_t v) {
-    return v & (v << 1) & high_bits;
-}
-
-// The bit 7s of a mask's eight bytes as bits 0 to 7: the multiplier moves
-// the bit of byte j to bit 56 + j, and no two products meet there.
-uint64_t byte_bits(uint64_t mask) {
-    return ((mask >> 7) * 0x0102040810204080ull) >> 56;
-}
-
-// 32-bit masks of the 32 bytes from p: bit i for byte p[i].
-uint64_t equal_to_next32(const uint8_t* p) {  // reads p[0] to p[32]
-    uint64_t mask = 0;
-    for (int i = 0; i < 4; ++i)
-        mask |= byte_bits(zero_bytes(load_le64(p + 8 * i) ^ load_le64(p + 8 * i + 1))) << (8 * i);
-    return mask;
-}
-
-uint64_t run_bytes32(const uint8_t* p) {
-    uint64_t mask = 0;
-    for (int i = 0; i < 4; ++i)
-        mask |= byte_bits(run_bytes(load_le64(p + 8 * i))) << (8 * i);
-    return mask;
-}
-
-uint64_t equal_to_value32(const uint8_t* p, uint8_t value) {
-    const uint64_t repeated = low_bits * value;
-    uint64_t mask = 0;
-    for (int i = 0; i < 4; ++i)
-        mask |= byte_bits(zero_bytes(load_le64(p + 8 * i) ^ repeated)) << (8 * i);
-    return mask;
-}
-
-// Lone pixels, each as itself or, from 0xC0 up, as 0xC1 and itself. Without
-// a branch per byte: both bytes are stored and the output moves by one or two.
-uint8_t* put_lone_pixels(const uint8_t* pixels, size_t count, uint8_t* out) {
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t value = pixels[i];
-        const bool escaped = value >= run_flag;
-        out[0] = escaped ? static_cast<uint8_t>(run_flag | 1) : value;
-        out[1] = value;
-        out += 1 + escaped;
+// The units of a block of n pixels (all 64, or the line's last n, when the
+// caller made p[n] differ from p[n - 1]) written pixel by pixel from their
+// steps: no branch however short the runs. Returns the pixels covered.
+template <class Ops>
+uint32_t encode_by_pixels(const uint8_t* p, uint32_t n, uint64_t ends, uint8_t*& o) {
+    pcx_simd::encode_steps steps;
+    const uint32_t last_start = Ops::steps_of_pixels(p, steps);
+    const auto put = [&steps](uint8_t* at, uint32_t i) {
+        std::memcpy(at, steps.pairs + 2 * i, 2);
+        return at + steps.steps[i];
+    };
+    uint8_t* out = o;
+    if (n == block) {
+        for (uint32_t first = 0; first < block; first += chunk) {
+            unrolled(put, out, first);
+            out += steps.sums[first / chunk];
+        }
+    } else {
+        for (uint32_t i = 0; i < n; ++i)
+            out = put(out, i);
     }
-    return out;
+    o = out;
+    // A run that goes on past a whole block is left for the next block.
+    return n < block || (ends >> (block - 1)) != 0 ? n : last_start;
+}
+
+// The units of a block one after another: each set bit of `ends` (a pixel
+// unlike the next) ends one. The first `lone` pixels are lone and below
+// 0xC0, and are copied as they stand (64 bytes at once where `room`
+// allows). Returns the pixels covered.
+template <class Ops>
+uint32_t encode_by_units(const uint8_t* p, uint32_t lone, uint64_t ends, uint8_t*& o, bool room) {
+    uint8_t* out = o;
+    if (room) {
+        for (uint32_t i = 0; i < block; i += chunk)
+            Ops::copy(out + i, p + i);
+    } else {
+        std::memcpy(out, p, lone);
+    }
+    out += lone;
+    ends &= all_bits << lone;
+    int32_t last = static_cast<int32_t>(lone) - 1;  // where the previous unit ended
+    while (ends != 0) {
+        const int32_t end = count_trailing_zeros(ends);
+        ends &= ends - 1;
+        const uint32_t run = static_cast<uint32_t>(end - last);
+        const uint8_t value = p[last + 1];
+        const bool counted = run > 1 || value >= run_flag;
+        out[0] = counted ? static_cast<uint8_t>(run_flag | run) : value;
+        out[1] = value;
+        out += 1 + counted;
+        last = end;
+    }
+    o = out;
+    // A run that goes on past the block is left for the next block.
+    return static_cast<uint32_t>(last + 1);
+}
+
+// Writes the units that start in one block of `n` pixels (1 to 64) and
+// returns the pixels they cover (at least 1). `p` is the first pixel of a
+// unit and p[0] to p[64] may be read; where n < 64, or p[64] is not a pixel
+// of the line, the caller made p[n] differ from p[n - 1]. `room` tells
+// whether 64 bytes may be stored at `o`.
+//
+// The way is chosen by what the masks show: 64 equal pixels are one full
+// unit; 64 lone pixels below 0xC0 are copied; a block of many units (short
+// runs, many escapes) goes pixel by pixel; one of few units unit by unit.
+template <class Ops>
+uint32_t encode_block(const uint8_t* p, uint32_t n, uint8_t*& o, bool room) {
+    const uint64_t valid = n == block ? all_bits : (1ull << n) - 1;
+    const uint64_t equal = Ops::equal_to_next(p) & valid;
+    if ((equal & longer_than_a_unit) == longer_than_a_unit) {
+        o[0] = static_cast<uint8_t>(run_flag | max_run);
+        o[1] = p[0];
+        o += 2;
+        return max_run;
+    }
+    // Pixels that are not lone ones below 0xC0 (and those past the line).
+    const uint64_t special = equal | (Ops::run_bytes(p) & valid) | ~valid;
+    if (special == 0) {
+        for (uint32_t i = 0; i < block; i += chunk)
+            Ops::copy(o + i, p + i);
+        o += block;
+        return block;
+    }
+    const uint64_t ends = ~equal & valid;
+    if constexpr (Ops::has_steps) {
+        if (bit_count(ends) >= Ops::pixel_path_units)
+            return encode_by_pixels<Ops>(p, n, ends, o);
+    }
+    return encode_by_units<Ops>(p, static_cast<uint32_t>(count_trailing_zeros(special)), ends, o,
+                                room);
+}
+
+template <class Ops>
+size_t encode_fast(const uint8_t* line, uint32_t width, uint8_t* out) {
+    // Every pixel so far gave at most two bytes, so o <= out + 2x, and a
+    // block's 64-byte copy ends within out + 2 * width while x + 65 <= width.
+    uint8_t* o = out;
+    uint32_t x = 0;
+    while (x + encode_reach <= width)
+        x += encode_block<Ops>(line + x, block, o, true);
+
+    // The line's end: its pixels in a block of their own, followed by one
+    // that differs from the last, so that the last unit ends there.
+    while (width - x >= min_block_tail) {
+        const uint32_t left = width - x;  // 64 at most
+        uint8_t tail[encode_reach + chunk] = {};
+        std::memcpy(tail, line + x, left);
+        tail[left] = static_cast<uint8_t>(~tail[left - 1]);
+        const bool room = out + 2 * static_cast<size_t>(width) - o >= static_cast<ptrdiff_t>(block);
+        x += encode_block<Ops>(tail, left, o, room);
+    }
+    return static_cast<size_t>(o - out) + pcx_rle::encode_line_reference(line + x, width - x, o);
+}
+
+// --- Decoder -----------------------------------------------------------------------
+
+// A block's 64 bytes, the value after a run byte at its end and the 16 bytes
+// a literal copy may read past the literals: the input a block needs.
+constexpr size_t decode_reach = block + chunk;
+// The copies and fills store whole chunks, up to 15 bytes past what they
+// mean to (16 for none), and the byte-by-byte path a word of 8 past its
+// last pixel; a line buffer has that much behind its end.
+constexpr size_t store_slack = chunk;
+constexpr uint32_t word_run = pcx_simd::word_run;
+
+constexpr uint64_t even_bits = 0x5555555555555555ull;
+
+// The run bytes among the bytes of 0xC0 or above (`high`) of a block that
+// starts with a unit. In each row of such bytes the first is a run byte and
+// the next its value, and so on; so a run byte sits at an even distance
+// from the start of its row. Adding the row's first bit clears the row (the
+// carry runs through it), which picks out the rows that start at an even
+// position; the rest start at an odd one.
+uint64_t run_bytes_of(uint64_t high) {
+    const uint64_t row_starts = high & ~(high << 1);
+    const uint64_t even_rows = high & ~(high + (row_starts & even_bits));
+    return (even_rows & even_bits) | (high & ~even_rows & ~even_bits);
+}
+
+// Copies `count` bytes (0 to 64) a chunk at a time, so it stores up to 15
+// bytes more (16 for none) and reads as many past the source.
+template <class Ops>
+void copy_chunks(uint8_t* to, const uint8_t* from, size_t count) {
+    Ops::copy(to, from);
+    for (size_t done = chunk; done < count; done += chunk)
+        Ops::copy(to + done, from + done);
+}
+
+template <class Ops>
+void fill_chunks(uint8_t* to, uint8_t value, size_t count) {
+    Ops::fill(to, value);
+    for (size_t done = chunk; done < count; done += chunk)
+        Ops::fill(to + done, value);
+}
+
+// A block whose runs are all of 8 pixels or fewer, byte by byte without a
+// branch: each input byte stores its unit's value as one 8-byte word and
+// moves the output by the pixels it adds. False where the block adds more
+// than `room` pixels (or has a longer run); nothing is written then.
+template <class Ops>
+bool decode_by_bytes(const uint8_t*& in, uint64_t runs, uint8_t*& out, ptrdiff_t room) {
+    pcx_simd::decode_steps steps;
+    const uint32_t total = Ops::steps_of_units(in, runs, steps);
+    if (static_cast<ptrdiff_t>(total) > room)
+        return false;
+    const auto put = [&steps](uint8_t* at, uint32_t i) {
+        const uint64_t word = pcx_simd::portable::low_bits * steps.values[i];
+        std::memcpy(at, &word, word_run);
+        return at + steps.steps[i];
+    };
+    for (uint32_t first = 0; first < block; first += chunk) {
+        unrolled(put, out, first);
+        out += steps.sums[first / chunk];
+    }
+    // A run byte at the block's end took its value from the next byte.
+    in += block + (runs >> (block - 1));
+    return true;
+}
+
+// A block run by run: the literals before each run are copied in chunks,
+// the run filled in chunks. Stops before the first unit that would add more
+// than `room` pixels; returns false there.
+template <class Ops>
+bool decode_by_runs(const uint8_t*& in_ref, uint64_t runs, uint8_t*& out_ref, ptrdiff_t room) {
+    const uint8_t* in = in_ref;
+    uint8_t* out = out_ref;
+    uint32_t literal = 0;  // the first byte after the last unit decoded
+    bool whole = true;
+    while (runs != 0) {
+        const uint32_t at = static_cast<uint32_t>(count_trailing_zeros(runs));
+        const size_t literals = at - literal;
+        const size_t count = static_cast<size_t>(in[at] - run_flag);
+        room -= static_cast<ptrdiff_t>(literals + count);
+        if (room < 0) {
+            whole = false;
+            break;
+        }
+        runs &= runs - 1;
+        copy_chunks<Ops>(out, in + literal, literals);
+        out += literals;
+        fill_chunks<Ops>(out, in[at + 1], count);
+        out += count;
+        literal = at + 2;
+    }
+    if (whole && literal < block) {
+        const size_t literals = block - literal;
+        if (static_cast<ptrdiff_t>(literals) > room) {
+            whole = false;
+        } else {
+            copy_chunks<Ops>(out, in + literal, literals);
+            out += literals;
+            literal = block;
+        }
+    }
+    in_ref = in + literal;
+    out_ref = out;
+    return whole;
+}
+
+// Decodes whole blocks while the input holds one and every unit fits before
+// `stop` with its chunks' spill before `store_end`. Leaves `in` and `out` at
+// the first unit it did not decode; the caller goes on one unit at a time.
+template <class Ops>
+void decode_blocks(const uint8_t*& in, const uint8_t* end, uint8_t*& out, const uint8_t* stop,
+                   const uint8_t* store_end) {
+    // Pixels kept free before `stop`, so that no spill passes `store_end`.
+    const ptrdiff_t reserve = std::max<ptrdiff_t>(0, chunk - (store_end - stop));
+    while (static_cast<size_t>(end - in) >= decode_reach) {
+        const uint64_t runs = run_bytes_of(Ops::run_bytes(in));
+        const ptrdiff_t room = stop - out - reserve;
+        if constexpr (Ops::has_steps) {
+            if (decode_by_bytes<Ops>(in, runs, out, room))
+                continue;
+        }
+        if (!decode_by_runs<Ops>(in, runs, out, room))
+            break;
+    }
 }
 
 }  // namespace
 
 namespace pcx_rle {
 
-// Fast path, 32 pixels at a time while 97 (encode_window) are left in the line. A pixel
-// that differs from its right neighbour is a lone pixel; a stretch of them
-// up to the next pair of equal neighbours is found with one mask and written
-// in bulk (escaped where a pixel is 0xC0 or above). At the pair a run starts,
-// whose length another mask gives: one unit. Then the same again. The last
-// pixels of the line go by the plain rules.
-size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
-    uint8_t* o = out;
-    uint32_t x = 0;
-    while (x + encode_window <= width) {
-        // Reads line[x] to line[x + 32]. Every pixel so far gave at most two
-        // bytes, so o + 32 <= out + 2x + 32 stays inside the 2 * width bytes.
-        const uint64_t pairs = equal_to_next32(line + x);
-        const uint32_t lone = static_cast<uint32_t>(count_trailing_zeros(pairs | stretch_cap));
-        if ((run_bytes32(line + x) & ((1ull << lone) - 1)) == 0) {
-            std::memcpy(o, line + x, stretch_pixels);
-            o += lone;
-        } else {
-            o = put_lone_pixels(line + x, lone, o);
-        }
-        x += lone;
+bool has_vector_path() {
+    return pcx_simd::has_vector;
+}
 
-        // A run at line[x] (or, after 32 lone pixels, maybe just one more
-        // lone pixel), measured over the next 32 pixels and, when they are
-        // all equal, 32 more: reads up to line[x + 64], within the 97.
-        const uint8_t value = line[x];
-        uint64_t same = equal_to_value32(line + x + 1, value);
-        if (same == all_32)
-            same |= equal_to_value32(line + x + 1 + stretch_pixels, value) << stretch_pixels;
-        const uint32_t limit = std::min<uint32_t>(max_run, width - x);
-        const uint32_t run =
-            std::min(limit, 1 + static_cast<uint32_t>(count_trailing_zeros(~same | run_cap)));
-        const bool counted = run > 1 || value >= run_flag;
-        o[0] = counted ? static_cast<uint8_t>(run_flag | run) : value;
-        o[1] = value;
-        o += 1 + counted;
-        x += run;
-    }
-    return static_cast<size_t>(o - out) + encode_line_reference(line + x, width - x, o);
+size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
+    return encode_fast<pcx_simd::best>(line, width, out);
+}
+
+size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out, code_path path) {
+    return path == code_path::portable ? encode_fast<pcx_simd::portable>(line, width, out)
+                                       : encode_fast<pcx_simd::best>(line, width, out);
 }
 
 // The plain rules: at each position count the equal bytes that follow, up
@@ -188,8 +350,13 @@ size_t encode_line_reference(const uint8_t* line, uint32_t width, uint8_t* out) 
     return used;
 }
 
-decoder::decoder(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t line_length)
-    : pixels_(pixels), width_(width), height_(height), line_length_(std::max(line_length, width)) {
+decoder::decoder(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t line_length,
+                 code_path path)
+    : pixels_(pixels),
+      width_(width),
+      height_(height),
+      line_length_(std::max(line_length, width)),
+      path_(path) {
     if (width_ == 0 || height_ == 0 || pixels_ == nullptr) {
         row_ = height_;  // nothing to decode
         return;
@@ -199,10 +366,12 @@ decoder::decoder(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t line
         // in the picture, so the picture is one span.
         out_ = pixels_;
         span_end_ = pixels_ + static_cast<size_t>(width_) * height_;
+        store_end_ = span_end_;
     } else {
-        line_ = create_bytes(line_length_);
+        line_ = create_bytes(line_length_ + static_cast<uint32_t>(store_slack));
         out_ = line_.get();
         span_end_ = out_ + line_length_;
+        store_end_ = span_end_ + store_slack;
     }
 }
 
@@ -242,45 +411,16 @@ void decoder::finish() {
     row_ = height_;
 }
 
-// Fast path: the bytes below 0xC0 are pixels as they stand, so eight of
-// them are copied at once, up to the next run byte; its count and value are
-// taken from the words already loaded, and the run is stored with two word
-// stores, or eight for a run longer than 16. This runs while the span has
-// room for 72 bytes (8 copied, 64 stored) and 16 bytes of input are left;
-// the bytes stored past the run are overwritten later. Near the end of the
-// span or the input, one unit at a time; stops where a run or a unit does
-// not fit.
+// Whole blocks first; near the end of the span or of the input, one unit
+// at a time. Stops where a run or a unit does not fit.
 void decoder::decode_span(const uint8_t*& in_ref, const uint8_t* end) {
     const uint8_t* in = in_ref;
     uint8_t* out = out_;
     uint8_t* const stop = span_end_;
-    while (static_cast<size_t>(stop - out) >= decode_room &&
-           static_cast<size_t>(end - in) >= decode_lookahead) {
-        const uint64_t word = load_le64(in);
-        const uint64_t next = load_le64(in + word_bytes);
-        const uint64_t runs = run_bytes(word);
-        std::memcpy(out, in, word_bytes);
-        if (runs == 0) {
-            in += word_bytes;
-            out += word_bytes;
-            continue;
-        }
-        // The run byte is byte `plain` of the word, its value the byte after.
-        const unsigned shift = static_cast<unsigned>(count_trailing_zeros(runs)) - mask_bit;
-        const size_t plain = shift / 8;
-        const uint32_t count = static_cast<uint32_t>((word >> shift) & 0xFF) - run_flag;
-        const uint64_t value = (shift == last_byte_shift ? next : word >> (shift + 8)) & 0xFF;
-        const uint64_t repeated = low_bits * value;
-        in += plain + 2;
-        out += plain;
-        for (size_t i = 0; i < short_run; i += word_bytes)
-            std::memcpy(out + i, &repeated, word_bytes);
-        if (count > short_run) {
-            for (size_t i = short_run; i < long_run_bytes; i += word_bytes)
-                std::memcpy(out + i, &repeated, word_bytes);
-        }
-        out += count;
-    }
+    if (path_ == code_path::portable)
+        decode_blocks<pcx_simd::portable>(in, end, out, stop, store_end_);
+    else
+        decode_blocks<pcx_simd::best>(in, end, out, stop, store_end_);
     while (out != stop && in != end) {
         if (*in < run_flag) {
             *out++ = *in++;
@@ -323,6 +463,7 @@ void decoder::next_span() {
     ++row_;
     out_ = line_.get();
     span_end_ = out_ + line_length_;
+    store_end_ = span_end_ + store_slack;
 }
 
 // The plain rules, one byte at a time: decoded lines of `line_length` bytes

@@ -6,6 +6,10 @@
 //
 // Each operation comes twice: a fast one that PCX_IMAGE uses, and the plain
 // rules written one byte at a time. Both give the same bytes for every input.
+// The fast code is built twice in turn: with the processor's vector
+// instructions (SSE2 on x86-64) and with plain 64-bit words for every other
+// processor; PCX_IMAGE uses the best one the build has, and the tests hold
+// both to the plain rules.
 #pragma once
 
 #include <cstddef>
@@ -15,11 +19,20 @@
 
 namespace pcx_rle {
 
+// Which build of the fast code to run: `best` is the vector build where
+// there is one (see has_vector_path), `portable` the one made of 64-bit
+// words that every processor runs.
+enum class code_path { best, portable };
+
+// Whether `best` uses vector instructions in this build.
+bool has_vector_path();
+
 // Encodes one line of `width` pixels (at least 1) as units that never leave
 // the line: a lone byte below 0xC0 as itself, anything else as 0xC0 + count
 // and the value, count 1 to 63. `out` must hold 2 * width bytes, the worst
 // case. Returns the number of bytes written.
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out);
+size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out, code_path path);
 size_t encode_line_reference(const uint8_t* line, uint32_t width, uint8_t* out);
 
 // Decodes a stream of lines of `line_length` decoded bytes (at least
@@ -33,7 +46,8 @@ size_t encode_line_reference(const uint8_t* line, uint32_t width, uint8_t* out);
 // blocks; a unit split between two pieces is joined.
 class decoder {
 public:
-    decoder(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t line_length);
+    decoder(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t line_length,
+            code_path path = code_path::best);
     decoder(const decoder&) = delete;
     decoder& operator=(const decoder&) = delete;
 
@@ -54,11 +68,14 @@ private:
     uint32_t width_;
     uint32_t height_;
     uint32_t line_length_;
+    code_path path_;
     // Lines with padding are decoded into `line_` and their pixels copied
-    // out; without padding the whole picture is one span.
+    // out; without padding the whole picture is one span. The fast path may
+    // store a few bytes past the span's end where `store_end_` allows.
     owned_ptr<uint8_t> line_;
     uint8_t* out_ = nullptr;
     uint8_t* span_end_ = nullptr;
+    uint8_t* store_end_ = nullptr;
     uint32_t row_ = 0;       // lines complete
     uint32_t run_left_ = 0;  // bytes of a run that did not fit the span
     uint8_t run_value_ = 0;
