@@ -62,9 +62,13 @@ constexpr uint32_t encode_reach = block + 1;
 // Bits 0 to 62 of the equal-neighbour mask: 64 equal pixels, one more than
 // a unit holds.
 constexpr uint64_t longer_than_a_unit = (1ull << max_run) - 1;
-// Shorter line ends go by the plain rules: copying them into a block costs
-// more than they take one pixel at a time.
+// Narrower lines, and the last few pixels of a line, go by the plain rules:
+// setting up a block costs more than they take one pixel at a time
+// (measured: bench/, rle_encode_width).
+constexpr uint32_t narrow_line = 48;
 constexpr uint32_t min_block_tail = 8;
+constexpr uint32_t half_block = block / 2;
+static_assert(narrow_line >= half_block, "a line end of the fast path is two half blocks at most");
 
 uint32_t bit_count(uint64_t v) {
     v -= (v >> 1) & 0x5555555555555555ull;
@@ -176,15 +180,25 @@ size_t encode_fast(const uint8_t* line, uint32_t width, uint8_t* out) {
     while (x + encode_reach <= width)
         x += encode_block<Ops>(line + x, block, o, true);
 
-    // The line's end: its pixels in a block of their own, followed by one
-    // that differs from the last, so that the last unit ends there.
+    // The line's end, 64 pixels at most: the line's last 64 pixels (or the
+    // whole line) copied, followed by one that differs from the last, so
+    // that the last unit ends there.
+    // (Two overlapping copies of 32 serve a line of 48 to 63 pixels; what
+    // the masks read past the one after is zero.)
     while (width - x >= min_block_tail) {
-        const uint32_t left = width - x;  // 64 at most
-        uint8_t tail[encode_reach + chunk] = {};
-        std::memcpy(tail, line + x, left);
-        tail[left] = static_cast<uint8_t>(~tail[left - 1]);
+        const uint32_t left = width - x;
+        uint8_t tail[2 * block + chunk];
+        const uint32_t copied = std::min(width, block);
+        if (width >= block) {
+            std::memcpy(tail, line + width - block, block);
+        } else {
+            std::memcpy(tail, line, half_block);
+            std::memcpy(tail + width - half_block, line + width - half_block, half_block);
+        }
+        tail[copied] = static_cast<uint8_t>(~tail[copied - 1]);
+        std::memset(tail + copied + 1, 0, block);
         const bool room = out + 2 * static_cast<size_t>(width) - o >= static_cast<ptrdiff_t>(block);
-        x += encode_block<Ops>(tail, left, o, room);
+        x += encode_block<Ops>(tail + copied - left, left, o, room);
     }
     return static_cast<size_t>(o - out) + pcx_rle::encode_line_reference(line + x, width - x, o);
 }
@@ -323,10 +337,14 @@ bool has_vector_path() {
 }
 
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
+    if (width < narrow_line)
+        return encode_line_reference(line, width, out);
     return encode_fast<pcx_simd::best>(line, width, out);
 }
 
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out, code_path path) {
+    if (width < narrow_line)
+        return encode_line_reference(line, width, out);
     return path == code_path::portable ? encode_fast<pcx_simd::portable>(line, width, out)
                                        : encode_fast<pcx_simd::best>(line, width, out);
 }

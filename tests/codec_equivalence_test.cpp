@@ -18,6 +18,15 @@
 #include "pcx/PCXRLE.h"
 #include "support/fixture.h"
 
+namespace bench {
+
+// Test names and messages show the kind by its name.
+void PrintTo(kind k, std::ostream* os) {
+    *os << kind_name(k);
+}
+
+}  // namespace bench
+
 namespace {
 
 using fixture::bytes;
