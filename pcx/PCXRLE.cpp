@@ -247,7 +247,7 @@ void fill_chunks(uint8_t* to, uint8_t value, size_t count) {
 // A block whose runs are all of 8 pixels or fewer, byte by byte without a
 // branch: each input byte stores its unit's value as one 8-byte word and
 // moves the output by the pixels it adds. False where the block adds more
-// than `room` pixels (or has a longer run); nothing is written then.
+// than `room` pixels; nothing is written then.
 template <class Ops>
 bool decode_by_bytes(const uint8_t*& in, uint64_t runs, uint8_t*& out, ptrdiff_t room) {
     pcx_simd::decode_steps steps;
@@ -317,11 +317,15 @@ void decode_blocks(const uint8_t*& in, const uint8_t* end, uint8_t*& out, const 
     // Pixels kept free before `stop`, so that no spill passes `store_end`.
     const ptrdiff_t reserve = std::max<ptrdiff_t>(0, chunk - (store_end - stop));
     while (static_cast<size_t>(end - in) >= decode_reach) {
-        const uint64_t runs = run_bytes_of(Ops::run_bytes(in));
         const ptrdiff_t room = stop - out - reserve;
+        uint64_t runs;
         if constexpr (Ops::has_steps) {
-            if (decode_by_bytes<Ops>(in, runs, out, room))
+            uint64_t longer;
+            runs = run_bytes_of(Ops::run_bytes(in, longer));
+            if ((longer & runs) == 0 && decode_by_bytes<Ops>(in, runs, out, room))
                 continue;
+        } else {
+            runs = run_bytes_of(Ops::run_bytes(in));
         }
         if (!decode_by_runs<Ops>(in, runs, out, room))
             break;

@@ -52,9 +52,6 @@ struct encode_steps {
 // a run byte, 0 for a run's value byte). The caller stores each value as
 // one 8-byte word, so this way serves only runs of up to 8.
 constexpr uint32_t word_run = 8;
-// What steps_of_units returns for a block with a longer run: more than any
-// span holds.
-constexpr uint32_t no_steps = 1u << 30;
 
 struct decode_steps {
     uint8_t values[block];
@@ -203,6 +200,21 @@ struct sse2 {
         return mask;
     }
 
+    // As run_bytes, and in `longer` bit i where p[i] would, as a run byte,
+    // count more than word_run (the larger of it and 0xC9 is itself).
+    static uint64_t run_bytes(const uint8_t* p, uint64_t& longer) {
+        const __m128i floor = splat(static_cast<uint8_t>(run_flag + word_run + 1));
+        uint64_t mask = 0;
+        longer = 0;
+#pragma GCC unroll 4
+        for (int i = 0; i < block; i += chunk) {
+            const __m128i v = load(p + i);
+            mask |= bits(run_byte_lanes(v)) << i;
+            longer |= bits(_mm_cmpeq_epi8(_mm_max_epu8(v, floor), v)) << i;
+        }
+        return mask;
+    }
+
     static void copy(uint8_t* to, const uint8_t* from) {
         store(to, load(from));
     }
@@ -262,14 +274,12 @@ struct sse2 {
     }
 
     // The steps of 64 input bytes that start with a unit, given their run
-    // bytes; in[64] is the value of a run byte in[63]. Returns the pixels
-    // they add, or no_steps where a run is longer than word_run. A value
-    // byte is the byte after a run byte: the run lanes one byte on.
+    // bytes, none longer than word_run; in[64] is the value of a run byte
+    // in[63]. Returns the pixels they add. A value byte is the byte after a
+    // run byte: the run lanes one byte on.
     static uint32_t steps_of_units(const uint8_t* in, uint64_t runs, decode_steps& s) {
         const __m128i one = splat(1);
         const __m128i flag = splat(run_flag);
-        const __m128i longest = splat(word_run);
-        __m128i longer = _mm_setzero_si128();
         __m128i run_before = _mm_setzero_si128();  // of the previous 16 bytes
         __m128i run_lanes[4];
         lanes_of_mask(runs, run_lanes);
@@ -287,11 +297,10 @@ struct sse2 {
                                               _mm_andnot_si128(_mm_or_si128(run, value), one));
             store(s.values + i, unit_value);
             store(s.steps + i, step);
-            longer = _mm_or_si128(longer, _mm_cmpgt_epi8(step, longest));
             s.sums[i / chunk] = sum_of_bytes(step);
             total += s.sums[i / chunk];
         }
-        return _mm_movemask_epi8(longer) != 0 ? no_steps : total;
+        return total;
     }
 };
 using best = sse2;
