@@ -19,7 +19,7 @@ seconds=${OSTREL_FUZZ_SECONDS:-45}
 jobs=${OSTREL_FUZZ_JOBS:-2}
 build=${OSTREL_FUZZ_BUILD_DIR:-build-fuzz}
 run_dir=${OSTREL_FUZZ_RUN_DIR:-$build/fuzz-run}
-targets=(texture export pcx palette config options)
+targets=(texture export pcx codec palette config options)
 
 if ! command -v clang++ >/dev/null 2>&1; then
     echo "ERROR: clang++ not found; the fuzz targets need clang with libFuzzer" \
@@ -33,9 +33,14 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDe
       -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF -DOSTREL_STATIC=OFF -DOSTREL_WERROR=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
-# The export reads texture files like the texture target does.
+# The export reads texture files like the texture target does; the codec
+# target starts from the PCX seeds (its settings bytes are then a header's).
 seeds_of() {
-    if [ "$1" = export ]; then echo texture; else echo "$1"; fi
+    case "$1" in
+        export) echo texture ;;
+        codec) echo pcx ;;
+        *) echo "$1" ;;
+    esac
 }
 
 run_target() {
