@@ -10,8 +10,10 @@
 //   pcx_decode        PCX_IMAGE::load
 //   plain_encode/decode   the plain C loop, one stdio call per byte
 //   rle_encode/decode     the run-length code alone, memory to memory, fast
-//   rle_*_portable        its build of plain 64-bit words (for processors
-//                         without the vector path; the same as rle_* there)
+//   rle_*_baseline        its build for every processor of the kind (SSE2 on
+//                         x86-64); rle_* is the widest the processor runs
+//                         (AVX2 where it has it)
+//   rle_*_portable        its build of plain 64-bit words
 //   rle_*_reference       and the plain rules it implements
 //   rle_decode*_padded    lines of 2047 pixels and one byte of padding
 //   rle_*_width           narrow pictures of about 1 MiB, widths 1 to 300
@@ -182,11 +184,15 @@ using line_encoder = size_t (*)(const uint8_t*, uint32_t, uint8_t*);
 // PCX_IMAGE's call, without a wrapper that the plain rules would not pay.
 const line_encoder encode_best = &pcx_rle::encode_line;
 
+size_t encode_baseline(const uint8_t* line, uint32_t width, uint8_t* out) {
+    return pcx_rle::encode_line(line, width, out, pcx_rle::code_path::baseline);
+}
+
 size_t encode_portable(const uint8_t* line, uint32_t width, uint8_t* out) {
     return pcx_rle::encode_line(line, width, out, pcx_rle::code_path::portable);
 }
 
-enum class decoding { best, portable, reference };
+enum class decoding { best, baseline, portable, reference };
 
 // Lines of `width` pixels, `padding` bytes more in the stream.
 struct shape {
@@ -239,9 +245,11 @@ void rle_decode(benchmark::State& state, kind k, shape s, decoding how) {
             pcx_rle::decode_reference(stream.data(), stream.size(), out.data(), width, height,
                                       line);
         } else {
-            pcx_rle::decoder decoder(out.data(), width, height, line,
-                                     how == decoding::portable ? pcx_rle::code_path::portable
-                                                               : pcx_rle::code_path::best);
+            const pcx_rle::code_path path = how == decoding::portable ? pcx_rle::code_path::portable
+                                            : how == decoding::baseline
+                                                ? pcx_rle::code_path::baseline
+                                                : pcx_rle::code_path::best;
+            pcx_rle::decoder decoder(out.data(), width, height, line, path);
             decoder.feed(stream.data(), stream.size());
             decoder.finish();
         }
@@ -309,6 +317,7 @@ void register_all() {
             benchmark::RegisterBenchmark(("plain_decode" + suffix).c_str(), plain_decode, k, side);
             const std::pair<const char*, line_encoder> encoders[] = {
                 {"rle_encode", encode_best},
+                {"rle_encode_baseline", &encode_baseline},
                 {"rle_encode_portable", &encode_portable},
                 {"rle_encode_reference", &pcx_rle::encode_line_reference}};
             for (const auto& [name, encoder] : encoders)
@@ -316,6 +325,7 @@ void register_all() {
                                              shape{side, side}, encoder);
             const std::pair<const char*, decoding> decoders[] = {
                 {"rle_decode", decoding::best},
+                {"rle_decode_baseline", decoding::baseline},
                 {"rle_decode_portable", decoding::portable},
                 {"rle_decode_reference", decoding::reference}};
             for (const auto& [name, how] : decoders)

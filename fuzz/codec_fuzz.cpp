@@ -1,5 +1,6 @@
-// The run-length code on its own: every build of the fast code (the vector
-// one and the portable one) against the plain rules, on any bytes.
+// The run-length code on its own: every build of the fast code (the widest
+// the processor runs, the baseline and the portable one) against the plain
+// rules, on any bytes.
 //
 // Input: 2 bytes of width (little-endian, 1 to 4096 used), 1 byte of height
 // (1 to 64), 1 byte of padding (0 to 3) and 1 byte of piece size (1 to
@@ -21,7 +22,8 @@ constexpr size_t settings = 5;
 constexpr uint32_t max_width = 4096;
 constexpr uint32_t max_height = 64;
 
-const pcx_rle::code_path paths[] = {pcx_rle::code_path::best, pcx_rle::code_path::portable};
+const pcx_rle::code_path paths[] = {pcx_rle::code_path::best, pcx_rle::code_path::baseline,
+                                    pcx_rle::code_path::portable};
 
 bytes decode_in_pieces(const bytes& stream, uint32_t width, uint32_t height, uint32_t line_length,
                        size_t piece, pcx_rle::code_path path) {

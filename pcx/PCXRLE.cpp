@@ -244,12 +244,25 @@ void fill_chunks(uint8_t* to, uint8_t value, size_t count) {
         Ops::fill(to + done, value);
 }
 
-// A block whose runs are all of 8 pixels or fewer, byte by byte without a
-// branch: each input byte stores its unit's value as one 8-byte word and
-// moves the output by the pixels it adds. False where the block adds more
-// than `room` pixels; nothing is written then.
+// A block whose runs are all of 8 pixels or fewer, without a branch per
+// unit. Where the processor has a byte shuffle, 16 pixels at once
+// (Ops::expand_units, where each 16 input bytes add 32 pixels at most);
+// else byte by byte: each input byte stores its unit's value as one 8-byte
+// word and moves the output by the pixels it adds. False where the block
+// adds more than `room` pixels; nothing is written then. (Blocks with
+// longer runs are left to the run-by-run way at once: they seldom fit the
+// shuffle's 32 pixels, and trying costs more than it saves.)
 template <class Ops>
-bool decode_by_bytes(const uint8_t*& in, uint64_t runs, uint8_t*& out, ptrdiff_t room) {
+bool decode_short_units(const uint8_t*& in, uint64_t runs, uint8_t*& out, ptrdiff_t room) {
+    // A run byte at the block's end takes its value from the next byte.
+    const uint64_t used = block + (runs >> (block - 1));
+    if constexpr (Ops::has_expand) {
+        if (uint8_t* const end = Ops::expand_units(in, runs, out, room)) {
+            out = end;
+            in += used;
+            return true;
+        }
+    }
     pcx_simd::decode_steps steps;
     const uint32_t total = Ops::steps_of_units(in, runs, steps);
     if (static_cast<ptrdiff_t>(total) > room)
@@ -263,8 +276,7 @@ bool decode_by_bytes(const uint8_t*& in, uint64_t runs, uint8_t*& out, ptrdiff_t
         unrolled(put, out, first);
         out += steps.sums[first / chunk];
     }
-    // A run byte at the block's end took its value from the next byte.
-    in += block + (runs >> (block - 1));
+    in += used;
     return true;
 }
 
@@ -322,7 +334,7 @@ void decode_blocks(const uint8_t*& in, const uint8_t* end, uint8_t*& out, const 
         if constexpr (Ops::has_steps) {
             uint64_t longer;
             runs = run_bytes_of(Ops::run_bytes(in, longer));
-            if ((longer & runs) == 0 && decode_by_bytes<Ops>(in, runs, out, room))
+            if ((longer & runs) == 0 && decode_short_units<Ops>(in, runs, out, room))
                 continue;
         } else {
             runs = run_bytes_of(Ops::run_bytes(in));
@@ -330,6 +342,17 @@ void decode_blocks(const uint8_t*& in, const uint8_t* end, uint8_t*& out, const 
         if (!decode_by_runs<Ops>(in, runs, out, room))
             break;
     }
+}
+
+// The wide build's entry points: everything they call is built into them
+// with the wide instructions (OSTREL_PCX_WIDE_CODE).
+OSTREL_PCX_WIDE_CODE size_t encode_wide(const uint8_t* line, uint32_t width, uint8_t* out) {
+    return encode_fast<pcx_simd::wide>(line, width, out);
+}
+
+OSTREL_PCX_WIDE_CODE void decode_wide(const uint8_t*& in, const uint8_t* end, uint8_t*& out,
+                                      const uint8_t* stop, const uint8_t* store_end) {
+    decode_blocks<pcx_simd::wide>(in, end, out, stop, store_end);
 }
 
 }  // namespace
@@ -340,17 +363,21 @@ bool has_vector_path() {
     return pcx_simd::has_vector;
 }
 
+bool has_wide_path() {
+    return pcx_simd::wide_available();
+}
+
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
-    if (width < narrow_line)
-        return encode_line_reference(line, width, out);
-    return encode_fast<pcx_simd::best>(line, width, out);
+    return encode_line(line, width, out, code_path::best);
 }
 
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out, code_path path) {
     if (width < narrow_line)
         return encode_line_reference(line, width, out);
+    if (path == code_path::best && pcx_simd::wide_available())
+        return encode_wide(line, width, out);
     return path == code_path::portable ? encode_fast<pcx_simd::portable>(line, width, out)
-                                       : encode_fast<pcx_simd::best>(line, width, out);
+                                       : encode_fast<pcx_simd::baseline>(line, width, out);
 }
 
 // The plain rules: at each position count the equal bytes that follow, up
@@ -441,8 +468,10 @@ void decoder::decode_span(const uint8_t*& in_ref, const uint8_t* end) {
     uint8_t* const stop = span_end_;
     if (path_ == code_path::portable)
         decode_blocks<pcx_simd::portable>(in, end, out, stop, store_end_);
+    else if (path_ == code_path::best && pcx_simd::wide_available())
+        decode_wide(in, end, out, stop, store_end_);
     else
-        decode_blocks<pcx_simd::best>(in, end, out, stop, store_end_);
+        decode_blocks<pcx_simd::baseline>(in, end, out, stop, store_end_);
     while (out != stop && in != end) {
         if (*in < run_flag) {
             *out++ = *in++;

@@ -6,10 +6,11 @@
 //
 // Each operation comes twice: a fast one that PCX_IMAGE uses, and the plain
 // rules written one byte at a time. Both give the same bytes for every input.
-// The fast code is built twice in turn: with the processor's vector
-// instructions (SSE2 on x86-64) and with plain 64-bit words for every other
-// processor; PCX_IMAGE uses the best one the build has, and the tests hold
-// both to the plain rules.
+// The fast code is built three times: with plain 64-bit words for every
+// processor, with the vector instructions every processor of the build's
+// kind has (SSE2 on x86-64), and with wider ones that only some have (AVX2,
+// asked of the processor at run time). PCX_IMAGE uses the best one the
+// processor runs, and the tests hold each to the plain rules.
 #pragma once
 
 #include <cstddef>
@@ -19,13 +20,16 @@
 
 namespace pcx_rle {
 
-// Which build of the fast code to run: `best` is the vector build where
-// there is one (see has_vector_path), `portable` the one made of 64-bit
-// words that every processor runs.
-enum class code_path { best, portable };
+// Which build of the fast code to run: `best` the widest this processor
+// runs, `baseline` the one every processor of the build's kind runs (SSE2
+// on x86-64; the portable one elsewhere), `portable` the one of 64-bit
+// words.
+enum class code_path { best, baseline, portable };
 
-// Whether `best` uses vector instructions in this build.
+// Whether `baseline` uses vector instructions in this build.
 bool has_vector_path();
+// Whether `best` is the wide (AVX2) build on this processor.
+bool has_wide_path();
 
 // Encodes one line of `width` pixels (at least 1) as units that never leave
 // the line: a lone byte below 0xC0 as itself, anything else as 0xC0 + count

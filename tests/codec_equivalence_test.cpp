@@ -1,7 +1,8 @@
 // The fast run-length code against the plain rules it implements: the same
 // bytes out for every line and every stream, valid or not, however the
-// stream is cut into pieces, in both builds of the fast code (the vector one
-// and the portable one); on every kind of picture the benchmarks time
+// stream is cut into pieces, in every build of the fast code (the widest the
+// processor runs, the build's baseline and the portable one); on every kind
+// of picture the benchmarks time
 // (bench/images.h), at every width up to 300 and some large ones; and the
 // whole PCX files built on it.
 #include <gtest/gtest.h>
@@ -32,10 +33,18 @@ namespace {
 using fixture::bytes;
 using pcx_rle::code_path;
 
-const code_path paths[] = {code_path::best, code_path::portable};
+const code_path paths[] = {code_path::best, code_path::baseline, code_path::portable};
 
 const char* path_name(code_path path) {
-    return path == code_path::best ? "best" : "portable";
+    switch (path) {
+        case code_path::best:
+            return pcx_rle::has_wide_path() ? "best (wide)" : "best";
+        case code_path::baseline:
+            return "baseline";
+        case code_path::portable:
+            return "portable";
+    }
+    return "?";
 }
 
 // Exactly `width` bytes on the heap, so that the sanitizer build catches a
@@ -167,6 +176,8 @@ protected:
             GTEST_SKIP() << bench::photo_notice();
         if (!pcx_rle::has_vector_path())
             std::cout << "NOTICE: this build has no vector path: the portable one is tested\n";
+        else if (!pcx_rle::has_wide_path())
+            std::cout << "NOTICE: this processor has no AVX2: the wide path is not tested\n";
     }
 };
 
