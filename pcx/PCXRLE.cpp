@@ -367,8 +367,13 @@ bool has_wide_path() {
     return pcx_simd::wide_available();
 }
 
+// A narrow line goes to the plain rules with a jump, before anything else is
+// set up: it costs them one comparison more.
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
-    return encode_line(line, width, out, code_path::best);
+    if (width < narrow_line)
+        return encode_line_reference(line, width, out);
+    return pcx_simd::wide_available() ? encode_wide(line, width, out)
+                                      : encode_fast<pcx_simd::baseline>(line, width, out);
 }
 
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out, code_path path) {

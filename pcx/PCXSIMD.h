@@ -579,10 +579,15 @@ struct avx2 {
 };
 using wide = avx2;
 
-// Whether the processor runs the AVX2 build (asked once).
+// Whether the processor runs the AVX2 build: asked once, as the program
+// starts, so that asking again is one load.
+inline const bool wide_processor = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+
 inline bool wide_available() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
+    return wide_processor;
 }
 #else
 using wide = baseline;
