@@ -12,11 +12,12 @@
 //   blocks unit by unit.
 // - the decoder takes the mask of bytes of 0xC0 or above and from it the
 //   run bytes (in a row of such bytes every other one is the value of the
-//   one before). A block whose runs are all short goes byte by byte without
-//   a branch; others go run by run, the literals between two runs copied
-//   16 bytes at a time.
-// Near the end of a line (encoder) or of a span or the input (decoder) the
-// plain one-at-a-time code finishes the job.
+//   one before). A block whose runs are all of 8 pixels or fewer goes
+//   without a branch per unit: 16 pixels per byte shuffle in the wide
+//   build, one stored word per input byte in the others; other blocks go
+//   run by run, the literals between two runs copied 16 bytes at a time.
+// Lines narrower than 48 pixels, the last few pixels of a line, and the end
+// of a span or of the input go by the plain one-at-a-time code.
 #include "pcx/PCXRLE.h"
 
 #include <algorithm>

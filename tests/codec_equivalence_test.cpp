@@ -243,8 +243,8 @@ TEST(CodecEncode, RunsOf62To65AtLineEndsAndBlockEdges) {
     // length up to two blocks, so that it starts, ends or splits at every
     // place a 64-pixel block can put it; at the line's end and followed by
     // one more pixel. Values either side of 0xC0.
-    for (uint8_t value : {0x00, 0xBF, 0xC0, 0xFF}) {
-        for (int count : {1, 2, 3, 62, 63, 64, 65, 126, 127, 128, 129}) {
+    for (uint8_t value : {0x00, 0x10, 0xBF, 0xC0, 0xC1, 0xFF}) {
+        for (int count : {1, 2, 3, 7, 8, 9, 62, 63, 64, 65, 126, 127, 128, 129, 200}) {
             for (int before = 0; before <= 130; ++before) {
                 SCOPED_TRACE(testing::Message() << "value " << int(value) << ", run of " << count
                                                 << " after " << before);
@@ -256,6 +256,9 @@ TEST(CodecEncode, RunsOf62To65AtLineEndsAndBlockEdges) {
                 line.push_back(static_cast<uint8_t>(value ^ 1));
                 ASSERT_NO_FATAL_FAILURE(expect_same_encoding(line));
             }
+            // Between stretches that end or begin with an equal byte.
+            ASSERT_NO_FATAL_FAILURE(
+                expect_same_encoding(runs({{0xBF, 9}, {value, count}, {0xC0, 1}, {0x20, 10}})));
         }
     }
 }
@@ -281,6 +284,8 @@ TEST(CodecEncode, RandomLinesOfEveryWidth) {
                 expect_same_encoding(random_line(random, width, alphabet, round * 5)));
         }
     }
+    for (size_t width : {1000u, 4095u, 32767u})
+        ASSERT_NO_FATAL_FAILURE(expect_same_encoding(random_line(random, width, everything, 50)));
 }
 
 // --- Decoding: the edges --------------------------------------------------------
