@@ -1,5 +1,7 @@
 // Microbenchmarks of the PCX codec and the texture file paths, on the
-// pictures of bench/images.h at 256, 2048 and 8192 pixels square. Every
+// pictures of bench/images.h at 256, 2048 and 8192 pixels square, every
+// codec benchmark on every kind (texture, dithered, photo, noise, flat; the
+// photo kind is left out with a notice where ../shared is absent). Every
 // figure is bytes of pixel data per second.
 //
 //   pcx_encode        PCX_IMAGE::save_raw into a new file (the old one is
@@ -8,7 +10,13 @@
 //   pcx_decode        PCX_IMAGE::load
 //   plain_encode/decode   the plain C loop, one stdio call per byte
 //   rle_encode/decode     the run-length code alone, memory to memory, fast
+//   rle_*_baseline        its build for every processor of the kind (SSE2 on
+//                         x86-64); rle_* is the widest the processor runs
+//                         (AVX2 where it has it)
+//   rle_*_portable        its build of plain 64-bit words
 //   rle_*_reference       and the plain rules it implements
+//   rle_decode*_padded    lines of 2047 pixels and one byte of padding
+//   rle_*_width           narrow pictures of about 1 MiB, widths 1 to 300
 //   texture_load/save TEX_IMAGE_LIST::load and ::save (the safe replacement,
 //                     fsync included) of a file holding one such picture
 //   put_picture       TEX_IMAGE_LIST::put_picture
@@ -18,10 +26,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -64,12 +74,18 @@ const bytes& palette() {
     return instance;
 }
 
-const bytes& pixels(kind k, int side) {
-    static std::map<std::pair<kind, int>, bytes> cache;
-    auto found = cache.find({k, side});
+const bytes& pixels(kind k, int width, int height) {
+    static std::map<std::tuple<kind, int, int>, bytes> cache;
+    auto found = cache.find({k, width, height});
     if (found == cache.end())
-        found = cache.emplace(std::make_pair(k, side), bench::make_pixels(k, side, side)).first;
+        found =
+            cache.emplace(std::make_tuple(k, width, height), bench::make_pixels(k, width, height))
+                .first;
     return found->second;
+}
+
+const bytes& pixels(kind k, int side) {
+    return pixels(k, side, side);
 }
 
 std::string name_of(const char* what, kind k, int side) {
@@ -165,48 +181,83 @@ void plain_decode(benchmark::State& state, kind k, int side) {
 
 using line_encoder = size_t (*)(const uint8_t*, uint32_t, uint8_t*);
 
-void rle_encode(benchmark::State& state, kind k, int side, line_encoder encode) {
-    const bytes& source = pixels(k, side);
+// PCX_IMAGE's call, without a wrapper that the plain rules would not pay.
+const line_encoder encode_best = &pcx_rle::encode_line;
+
+size_t encode_baseline(const uint8_t* line, uint32_t width, uint8_t* out) {
+    return pcx_rle::encode_line(line, width, out, pcx_rle::code_path::baseline);
+}
+
+size_t encode_portable(const uint8_t* line, uint32_t width, uint8_t* out) {
+    return pcx_rle::encode_line(line, width, out, pcx_rle::code_path::portable);
+}
+
+enum class decoding { best, baseline, portable, reference };
+
+// Lines of `width` pixels, `padding` bytes more in the stream.
+struct shape {
+    int width;
+    int height;
+    int padding = 0;
+};
+
+void rle_encode(benchmark::State& state, kind k, shape s, line_encoder encode) {
+    const bytes& source = pixels(k, s.width, s.height);
     bytes out(2 * source.size());
     for (auto _ : state) {
         size_t used = 0;
-        for (int y = 0; y < side; ++y)
-            used += encode(source.data() + static_cast<size_t>(y) * side,
-                           static_cast<uint32_t>(side), out.data() + used);
+        for (int y = 0; y < s.height; ++y)
+            used += encode(source.data() + static_cast<size_t>(y) * s.width,
+                           static_cast<uint32_t>(s.width), out.data() + used);
         benchmark::DoNotOptimize(used);
         benchmark::ClobberMemory();
     }
-    count_pixels(state, side);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(source.size()));
 }
 
-bytes encoded(kind k, int side) {
-    const bytes& source = pixels(k, side);
-    bytes out(2 * source.size());
+// The stream as a writer with padding makes it: the padding bytes repeat
+// each line's last pixel.
+bytes encoded(kind k, shape s) {
+    const bytes& source = pixels(k, s.width, s.height);
+    const size_t length = static_cast<size_t>(s.width + s.padding);
+    bytes line(length);
+    bytes out(2 * length * s.height);
     size_t used = 0;
-    for (int y = 0; y < side; ++y)
-        used += pcx_rle::encode_line(source.data() + static_cast<size_t>(y) * side,
-                                     static_cast<uint32_t>(side), out.data() + used);
+    for (int y = 0; y < s.height; ++y) {
+        const uint8_t* from = source.data() + static_cast<size_t>(y) * s.width;
+        std::memcpy(line.data(), from, s.width);
+        std::memset(line.data() + s.width, from[s.width - 1], s.padding);
+        used += pcx_rle::encode_line(line.data(), static_cast<uint32_t>(length), out.data() + used);
+    }
     out.resize(used);
     return out;
 }
 
-void rle_decode(benchmark::State& state, kind k, int side, bool reference) {
-    const bytes stream = encoded(k, side);
-    bytes out(pixels(k, side).size());
-    const uint32_t s = static_cast<uint32_t>(side);
+void rle_decode(benchmark::State& state, kind k, shape s, decoding how) {
+    const bytes stream = encoded(k, s);
+    const bytes& source = pixels(k, s.width, s.height);
+    bytes out(source.size());
+    const uint32_t width = static_cast<uint32_t>(s.width);
+    const uint32_t height = static_cast<uint32_t>(s.height);
+    const uint32_t line = width + static_cast<uint32_t>(s.padding);
     for (auto _ : state) {
-        if (reference) {
-            pcx_rle::decode_reference(stream.data(), stream.size(), out.data(), s, s, s);
+        if (how == decoding::reference) {
+            pcx_rle::decode_reference(stream.data(), stream.size(), out.data(), width, height,
+                                      line);
         } else {
-            pcx_rle::decoder decoder(out.data(), s, s, s);
+            const pcx_rle::code_path path = how == decoding::portable ? pcx_rle::code_path::portable
+                                            : how == decoding::baseline
+                                                ? pcx_rle::code_path::baseline
+                                                : pcx_rle::code_path::best;
+            pcx_rle::decoder decoder(out.data(), width, height, line, path);
             decoder.feed(stream.data(), stream.size());
             decoder.finish();
         }
         benchmark::ClobberMemory();
     }
-    if (out != pixels(k, side))
+    if (out != source)
         state.SkipWithError("decoded picture differs");
-    count_pixels(state, side);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(source.size()));
 }
 
 void texture_load(benchmark::State& state, int side) {
@@ -249,10 +300,14 @@ void put_picture(benchmark::State& state, int side) {
 }
 
 void register_all() {
-    const kind kinds[] = {kind::texture, kind::noise, kind::flat};
+    const std::string notice = bench::photo_notice();
+    if (!notice.empty())
+        std::fprintf(stderr, "%s\n", notice.c_str());
     const int sides[] = {256, 2048, 8192};
     for (int side : sides) {
-        for (kind k : kinds) {
+        for (kind k : bench::all_kinds) {
+            if (k == kind::photo && !notice.empty())
+                continue;
             const std::string suffix =
                 std::string("/") + bench::kind_name(k) + "/" + std::to_string(side);
             benchmark::RegisterBenchmark(("pcx_encode" + suffix).c_str(), pcx_encode, k, side,
@@ -260,14 +315,28 @@ void register_all() {
             benchmark::RegisterBenchmark(("pcx_decode" + suffix).c_str(), pcx_decode, k, side);
             benchmark::RegisterBenchmark(("plain_encode" + suffix).c_str(), plain_encode, k, side);
             benchmark::RegisterBenchmark(("plain_decode" + suffix).c_str(), plain_decode, k, side);
-            benchmark::RegisterBenchmark(("rle_encode" + suffix).c_str(), rle_encode, k, side,
-                                         &pcx_rle::encode_line);
-            benchmark::RegisterBenchmark(("rle_encode_reference" + suffix).c_str(), rle_encode, k,
-                                         side, &pcx_rle::encode_line_reference);
-            benchmark::RegisterBenchmark(("rle_decode" + suffix).c_str(), rle_decode, k, side,
-                                         false);
-            benchmark::RegisterBenchmark(("rle_decode_reference" + suffix).c_str(), rle_decode, k,
-                                         side, true);
+            const std::pair<const char*, line_encoder> encoders[] = {
+                {"rle_encode", encode_best},
+                {"rle_encode_baseline", &encode_baseline},
+                {"rle_encode_portable", &encode_portable},
+                {"rle_encode_reference", &pcx_rle::encode_line_reference}};
+            for (const auto& [name, encoder] : encoders)
+                benchmark::RegisterBenchmark((name + suffix).c_str(), rle_encode, k,
+                                             shape{side, side}, encoder);
+            const std::pair<const char*, decoding> decoders[] = {
+                {"rle_decode", decoding::best},
+                {"rle_decode_baseline", decoding::baseline},
+                {"rle_decode_portable", decoding::portable},
+                {"rle_decode_reference", decoding::reference}};
+            for (const auto& [name, how] : decoders)
+                benchmark::RegisterBenchmark((name + suffix).c_str(), rle_decode, k,
+                                             shape{side, side}, how);
+            if (side == 2048) {
+                // Odd lines with one byte of padding: the decoder's line buffer.
+                for (const auto& [name, how] : decoders)
+                    benchmark::RegisterBenchmark((std::string(name) + "_padded" + suffix).c_str(),
+                                                 rle_decode, k, shape{side - 1, side, 1}, how);
+            }
         }
         const std::string suffix = "/texture/" + std::to_string(side);
         benchmark::RegisterBenchmark(("texture_load" + suffix).c_str(), texture_load, side);
@@ -276,6 +345,26 @@ void register_all() {
     }
     benchmark::RegisterBenchmark("pcx_encode_overwrite/texture/2048", pcx_encode, kind::texture,
                                  2048, true);
+
+    // Narrow pictures of about 1 MiB, where the fast code's set-up per line
+    // could cost more than it saves: rle_*_width/KIND/WIDTH.
+    for (kind k : bench::all_kinds) {
+        if (k == kind::photo && !notice.empty())
+            continue;
+        for (int width : {1, 2, 3, 5, 8, 13, 31, 32, 40, 48, 64, 65, 71, 100, 300}) {
+            const shape s{width, (1 << 20) / width};
+            const std::string suffix =
+                std::string("/") + bench::kind_name(k) + "/" + std::to_string(width);
+            benchmark::RegisterBenchmark(("rle_encode_width" + suffix).c_str(), rle_encode, k, s,
+                                         encode_best);
+            benchmark::RegisterBenchmark(("rle_encode_reference_width" + suffix).c_str(),
+                                         rle_encode, k, s, &pcx_rle::encode_line_reference);
+            benchmark::RegisterBenchmark(("rle_decode_width" + suffix).c_str(), rle_decode, k, s,
+                                         decoding::best);
+            benchmark::RegisterBenchmark(("rle_decode_reference_width" + suffix).c_str(),
+                                         rle_decode, k, s, decoding::reference);
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,11 @@
 //
 // Each operation comes twice: a fast one that PCX_IMAGE uses, and the plain
 // rules written one byte at a time. Both give the same bytes for every input.
+// The fast code is built three times: with plain 64-bit words for every
+// processor, with the vector instructions every processor of the build's
+// kind has (SSE2 on x86-64), and with wider ones that only some have (AVX2,
+// asked of the processor at run time). PCX_IMAGE uses the best one the
+// processor runs, and the tests hold each to the plain rules.
 #pragma once
 
 #include <cstddef>
@@ -15,11 +20,23 @@
 
 namespace pcx_rle {
 
+// Which build of the fast code to run: `best` the widest this processor
+// runs, `baseline` the one every processor of the build's kind runs (SSE2
+// on x86-64; the portable one elsewhere), `portable` the one of 64-bit
+// words.
+enum class code_path { best, baseline, portable };
+
+// Whether `baseline` uses vector instructions in this build.
+bool has_vector_path();
+// Whether `best` is the wide (AVX2) build on this processor.
+bool has_wide_path();
+
 // Encodes one line of `width` pixels (at least 1) as units that never leave
 // the line: a lone byte below 0xC0 as itself, anything else as 0xC0 + count
 // and the value, count 1 to 63. `out` must hold 2 * width bytes, the worst
 // case. Returns the number of bytes written.
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out);
+size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out, code_path path);
 size_t encode_line_reference(const uint8_t* line, uint32_t width, uint8_t* out);
 
 // Decodes a stream of lines of `line_length` decoded bytes (at least
@@ -33,7 +50,8 @@ size_t encode_line_reference(const uint8_t* line, uint32_t width, uint8_t* out);
 // blocks; a unit split between two pieces is joined.
 class decoder {
 public:
-    decoder(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t line_length);
+    decoder(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t line_length,
+            code_path path = code_path::best);
     decoder(const decoder&) = delete;
     decoder& operator=(const decoder&) = delete;
 
@@ -54,11 +72,14 @@ private:
     uint32_t width_;
     uint32_t height_;
     uint32_t line_length_;
+    code_path path_;
     // Lines with padding are decoded into `line_` and their pixels copied
-    // out; without padding the whole picture is one span.
+    // out; without padding the whole picture is one span. The fast path may
+    // store a few bytes past the span's end where `store_end_` allows.
     owned_ptr<uint8_t> line_;
     uint8_t* out_ = nullptr;
     uint8_t* span_end_ = nullptr;
+    uint8_t* store_end_ = nullptr;
     uint32_t row_ = 0;       // lines complete
     uint32_t run_left_ = 0;  // bytes of a run that did not fit the span
     uint8_t run_value_ = 0;

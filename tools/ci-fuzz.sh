@@ -19,7 +19,12 @@ seconds=${OSTREL_FUZZ_SECONDS:-45}
 jobs=${OSTREL_FUZZ_JOBS:-2}
 build=${OSTREL_FUZZ_BUILD_DIR:-build-fuzz}
 run_dir=${OSTREL_FUZZ_RUN_DIR:-$build/fuzz-run}
-targets=(texture export pcx palette config options png)
+# The targets, as fuzz/CMakeLists.txt lists them.
+read -r -a targets < <(sed -n 's/^set(OSTREL_FUZZ_TARGETS \(.*\))$/\1/p' fuzz/CMakeLists.txt)
+if ((${#targets[@]} == 0)); then
+    echo "ERROR: no OSTREL_FUZZ_TARGETS in fuzz/CMakeLists.txt" >&2
+    exit 1
+fi
 
 if ! command -v clang++ >/dev/null 2>&1; then
     echo "ERROR: clang++ not found; the fuzz targets need clang with libFuzzer" \
@@ -34,9 +39,14 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDe
       -DOSTREL_REQUIRE_PNG=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
-# The export reads texture files like the texture target does.
+# The export reads texture files like the texture target does; the codec
+# target starts from the PCX seeds (its settings bytes are then a header's).
 seeds_of() {
-    if [ "$1" = export ]; then echo texture; else echo "$1"; fi
+    case "$1" in
+        export) echo texture ;;
+        codec) echo pcx ;;
+        *) echo "$1" ;;
+    esac
 }
 
 run_target() {
