@@ -14,6 +14,7 @@
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "lib/GENSTRIN.h"
+#include "picture/PICTURE.h"
 #include "platform/PLATFORM.h"
 #include "png/PNG.h"
 
@@ -40,6 +41,18 @@ int read_answer() {
 
 bool is_control(unsigned char c) {
     return c < 0x20 || c == 0x7F;
+}
+
+// The line under "Error exporting ... file!" that says why, also in the log:
+// the file could not be made or written, or the image has nothing to write.
+void say_why_not_saved(const char* output_name) {
+    const char* why = output_error();
+    if (why[0] == '\0')
+        why = picture_reason();
+    if (why[0] == '\0')
+        why = err_table.get_error_msg(err_code);
+    std::printf("      %s\n", why);
+    write_log("Image not saved as '%s': %s", output_name, why);
 }
 
 }  // namespace
@@ -260,6 +273,7 @@ int export_pcx(const char* texture_path) {
             } else {
                 ++failed;
                 std::printf("      Error exporting %s file!\n", format_name(format));
+                say_why_not_saved(output_name);
             }
         }
         image.free();

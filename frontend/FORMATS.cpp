@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "lib/GENSTRIN.h"
 #include "pcx/PCX.h"
@@ -53,6 +54,8 @@ int load_picture(const char* path, picture_format format, PICTURE& picture) {
 
 int save_picture(const char* path, picture_format format, TEX_IMAGE& image,
                  const uint8_t* palette) {
+    clear_picture_reason();
+    clear_output_error();
     if (format == picture_format::pcx)
         return image.save_pcx(path, palette);
     TEX_PICTURE picture;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "lib/GENERR.h"
 #include "lib/GENMEM.h"
@@ -313,9 +314,11 @@ bool open_replacement(const char* name, platform::replacement& replacement,
         test_pause("replacing");
         return true;
     }
+    const int reason = errno;  // for the caller: logging may change it
     write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
               static_cast<long>(get_free_mem()), get_heap_status());
     err_code = 1;
+    errno = reason;
     return false;
 }
 
@@ -327,6 +330,7 @@ bool finish_replacement(platform::replacement& replacement, bool commit) {
     test_pause("committing");
     if (platform::commit_replace(replacement))
         return true;
+    const int reason = errno;  // for the caller: logging may change it
     if (replacement.changed) {
         write_log("FILEUTIL - finish_replacement(): '%s' was changed by another program since "
                   "it was read; it is left as that program made it!",
@@ -336,14 +340,48 @@ bool finish_replacement(platform::replacement& replacement, bool commit) {
                   replacement.final_path.c_str());
     }
     err_code = 3;
+    errno = reason;
     return false;
+}
+
+namespace {
+
+char output_failure[600] = "";
+
+// The system's words for the error number, or the number itself.
+void note_output_failure(const char* what, const std::string& name, int number) {
+    // The replacement refuses to rename over a device or pipe with EINVAL.
+    const char* text = number == EINVAL ? "it is a device or a pipe, not a file"
+                                        : platform::system_error_text(number);
+    char fallback[32];
+    if (text == nullptr) {
+        std::snprintf(fallback, sizeof fallback, "error %d", number);
+        text = fallback;
+    }
+    std::snprintf(output_failure, sizeof output_failure, "could not %s '%s': %s", what,
+                  name.c_str(), text);
+}
+
+}  // namespace
+
+const char* output_error() {
+    return output_failure;
+}
+
+void clear_output_error() {
+    output_failure[0] = '\0';
 }
 
 bool output_file::open(const char* name) {
     abort();
+    clear_output_error();
     replace_options options;
     options.durable = false;
     open_ = open_replacement(name, replacement_, options);
+    if (!open_ && name != nullptr)
+        note_output_failure("create", name, errno);
+    else
+        name_ = name != nullptr ? name : "";
     return open_;
 }
 
@@ -353,12 +391,21 @@ bool output_file::commit() {
         return false;
     }
     open_ = false;
-    return finish_replacement(replacement_, true);
+    if (finish_replacement(replacement_, true))
+        return true;
+    note_output_failure("write", name_, errno);
+    return false;
 }
 
+// A writer that gives up part-way leaves the stream's error set; the error
+// number is still that of the failed write.
 void output_file::abort() {
-    if (open_)
+    if (open_) {
+        const int number = errno;
+        if (replacement_.stream != nullptr && std::ferror(replacement_.stream) != 0)
+            note_output_failure("write", name_, number);
         finish_replacement(replacement_, false);
+    }
     open_ = false;
 }
 

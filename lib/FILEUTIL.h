@@ -112,8 +112,15 @@ public:
 
 private:
     platform::replacement replacement_;
+    std::string name_;  // as given, for the messages
     bool open_ = false;
 };
+
+// Why the last output_file could not be made or written, for the user:
+// "could not create 'out/sky01.pcx': No such file or directory"; "" when
+// the last one was made and committed.
+const char* output_error();
+void clear_output_error();
 
 // A pause for the end-to-end tests, which must stop a run at a known moment
 // (to hold a file, change it, or send a signal). When the environment

@@ -187,6 +187,7 @@ TEST(Export, ImageWithoutBitmapHeaderIsReportedAndTheWalkGoesOn) {
     const run::result r = ws.run({"TEXBSI.001"}, "yy");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, offer("bare", "-1x-1", "pcx/bare.pcx") + "      Error exporting PCX file!\n" +
+                         "      the image has no bitmap header (BHDR)\n" +
                          offer("wall", "6x5", "pcx/wall.pcx"));
     EXPECT_EQ(pcx_files(ws), std::vector<std::string>{"pcx/wall.pcx"});
     EXPECT_EQ(ws.bytes("pcx/wall.pcx"), wall_pcx());
@@ -199,7 +200,9 @@ TEST(Export, UnwritableOutputIsReportedAndTheWalkGoesOn) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out,
               offer("SKY01", "8x4", "missing/t00.pcx") + "      Error exporting PCX file!\n" +
-                  offer("WALL", "6x5", "missing/t01.pcx") + "      Error exporting PCX file!\n");
+                  "      could not create 'missing/t00.pcx': No such file or directory\n" +
+                  offer("WALL", "6x5", "missing/t01.pcx") + "      Error exporting PCX file!\n" +
+                  "      could not create 'missing/t01.pcx': No such file or directory\n");
 }
 
 TEST(Export, FileWithoutTerminator) {

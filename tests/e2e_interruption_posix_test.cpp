@@ -105,7 +105,8 @@ TEST(Interruption, FileSizeLimitFailsTheWriteInsteadOfEndingTheRun) {
         process exporting(l);
         EXPECT_EQ(exporting.wait(), 1);
         EXPECT_EQ(exporting.out(), offer("big", "300x200", "big.pcx") +
-                                       "      Error exporting PCX file!\n" +
+                                       "      Error exporting PCX file!\n"
+                                       "      could not write 'big.pcx': File too large\n" +
                                        offer("small", "8x4", "small.pcx"));
         EXPECT_EQ(ws.bytes("big.pcx"), earlier_file);
         EXPECT_EQ(ws.bytes("small.pcx"), t.small_pcx());

@@ -2,12 +2,14 @@
 // help and version options.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "lib_support.h"
 #include "support/fixture.h"
 #include "support/run.h"
 
@@ -91,6 +93,7 @@ TEST(YesToAll, SavesWithoutAsking) {
     EXPECT_EQ(r.out,
               "\nImage sky01 (8x4) -> sky01.pcx\n"
               "\nImage nohdr (-1x-1) -> nohdr.pcx\n      Error exporting PCX file!\n"
+              "      the image has no bitmap header (BHDR)\n"
               "\nImage wall (6x5) -> wall.pcx\n"
               "\n   2 images saved, 1 failed.\n");
     EXPECT_EQ(ws.bytes("sky01.pcx"),
@@ -101,11 +104,129 @@ TEST(YesToAll, SavesWithoutAsking) {
 
     const run::result one = ws.run({"/y", "/i:3", "TEXBSI.001", "out/pic.png"});
     EXPECT_EQ(one.out, "\nImage WALL (6x5) -> out/pic02.png\n      Error exporting PNG file!\n"
+                       "      could not create 'out/pic02.png': No such file or directory\n"
                        "\n   0 images saved, 1 failed.\n");
+    EXPECT_TRUE(libtest::contains(ws.log_lines(),
+                                 "Image not saved as 'out/pic02.png': could not create "
+                                 "'out/pic02.png': No such file or directory"));
     ws.put_text("out/.keep", "");
     const run::result again = ws.run({"/y", "/i:3", "TEXBSI.001", "out/pic.png"});
     EXPECT_EQ(again.out, "\nImage WALL (6x5) -> out/pic02.png\n\n   1 image saved, 0 failed.\n");
     EXPECT_TRUE(ws.exists("out/pic02.png"));
+}
+
+// --- Import by name -------------------------------------------------------------
+
+std::vector<fixture::image> named_images() {
+    return {fixture::simple_image("SKY01", 8, 4, true, true, 1),
+            fixture::simple_image("WALL", 6, 5, false, true, 2),
+            fixture::simple_image("A/B", 3, 3, false, true, 3),
+            fixture::simple_image("DOOR", 4, 4, false, true, 4)};
+}
+
+void named_files(const workspace& ws) {
+    ws.put("TEXBSI.001", fixture::texture_file(named_images()));
+    ws.put("redguard.col", fixture::palette());
+    ws.put_text("ostrel.ini", "");
+}
+
+size_t writes_of_the_texture(const workspace& ws) {
+    size_t writes = 0;
+    for (const std::string& line : ws.log_lines())
+        writes += line == "Attempting to open file 'TEXBSI.001' in mode 'wb'" ? 1 : 0;
+    return writes;
+}
+
+// One picture and three: exactly those images change, in one write; a line
+// per picture says which image it replaced, in the order given.
+TEST(ByName, PicturesGoIntoTheImagesOfTheirNames) {
+    workspace ws;
+    named_files(ws);
+    const bytes sky = fixture::pixels(8, 4, 50);
+    ws.put("Sky01.PCX", fixture::pcx_file(8, 4, sky, fixture::cmap(1)));
+    const run::result one = ws.run({"/2TEX", "/n", "TEXBSI.001", "Sky01.PCX"});
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(one.out, "   Sky01.PCX -> image 1 'SKY01'\n"
+                       "   Successfully saved texture file 'TEXBSI.001'...");
+    std::vector<fixture::image> expected = named_images();
+    expected[0] = fixture::with_picture(expected[0], 8, 4, sky);
+    EXPECT_EQ(ws.bytes("TEXBSI.001"), fixture::texture_file(expected));
+
+    // A PNG among them, a name the export writes with '_', a new size.
+    named_files(ws);
+    const bytes door = fixture::pixels(5, 2, 7), ab = fixture::pixels(3, 3, 9);
+    ws.put("pics/door.pcx", fixture::pcx_file(5, 2, door, fixture::palette()));
+    ws.put("a_b.pcx", fixture::pcx_file(3, 3, ab, fixture::palette()));
+    ASSERT_EQ(ws.run({"/2PNG", "/y", "/i:2", "TEXBSI.001"}).status, 1);  // wall.png
+    const run::result three =
+        ws.run({"/2TEX", "/N", "TEXBSI.001", "pics/door.pcx", "wall.png", "a_b.pcx"});
+    EXPECT_EQ(three.status, 1) << three.out;
+    EXPECT_EQ(three.out, "   pics/door.pcx -> image 4 'DOOR'\n"
+                         "   Image 4 'DOOR' was 4x4, is now 5x2.\n"
+                         "   wall.png -> image 2 'WALL'\n"
+                         "   a_b.pcx -> image 3 'A/B'\n"
+                         "   Successfully saved texture file 'TEXBSI.001'...");
+    expected = named_images();
+    expected[3] = fixture::with_picture(expected[3], 5, 2, door);
+    expected[2] = fixture::with_picture(expected[2], 3, 3, ab);
+    EXPECT_EQ(ws.bytes("TEXBSI.001"), fixture::texture_file(expected));
+    EXPECT_EQ(writes_of_the_texture(ws), 1u);
+}
+
+// Any picture that fails stops the run before anything is written, and
+// the message names it.
+TEST(ByName, AnyFailureWritesNothing) {
+    const bytes sky = fixture::pcx_file(8, 4, fixture::pixels(8, 4), fixture::cmap(1));
+    const bytes wall = fixture::pcx_file(6, 5, fixture::pixels(6, 5), fixture::palette());
+    struct refusal {
+        const char* what;
+        std::vector<std::string> pictures;
+        std::string error_message, message;
+        bool twins = false;  // a texture with two images named alike
+    };
+    const refusal cases[] = {
+        {"missing file", {"sky01.pcx", "gone/door.pcx"}, "Failed to open file!",
+         "Error loading PCX file 'gone/door.pcx'!"},
+        {"no image of that name", {"sky01.pcx", "roof.pcx"}, "",
+         "Error: No image of 'TEXBSI.001' has the name of 'roof.pcx'!"},
+        {"two images match", {"a_b.pcx"}, "",
+         "Error: Images 3 'A/B' and 5 'A_B' of 'TEXBSI.001' both have the name of 'a_b.pcx'; "
+         "give that picture with /i: instead!",
+         true},
+        {"a refused picture", {"sky01.pcx", "wall.pcx", "door.pcx"}, "Invalid input received!",
+         "Error: 8 colours of 'door.pcx' are not in the palette of image 4 (first: #01080F at "
+         "0,0)!\n   Paint with the colours of the palette that the export gives this image only "
+         "(see \"Colours\" in the README)."},
+        {"an image given twice", {"wall.pcx", "sky01.pcx", "WALL.png"}, "",
+         "Error: Image 2 'WALL' is given twice, by 'wall.pcx' and 'WALL.png'!"},
+    };
+    for (const refusal& c : cases) {
+        SCOPED_TRACE(c.what);
+        workspace ws;
+        std::vector<fixture::image> images = named_images();
+        if (c.twins)
+            images.push_back(fixture::simple_image("A_B", 2, 2, false));
+        ws.put("TEXBSI.001", fixture::texture_file(images));
+        ws.put("redguard.col", fixture::palette());
+        ws.put_text("ostrel.ini", "");
+        ws.put("sky01.pcx", sky);
+        ws.put("wall.pcx", wall);
+        ws.put("WALL.png", wall);
+        ws.put("a_b.pcx", wall);
+        ws.put("door.pcx", fixture::pcx_file(4, 4, fixture::pixels(4, 4), fixture::cmap(1)));
+        const bytes before = ws.bytes("TEXBSI.001");
+        const std::vector<std::string> files = ws.files();
+        std::vector<std::string> args = {"/2TEX", "/n", "TEXBSI.001"};
+        args.insert(args.end(), c.pictures.begin(), c.pictures.end());
+        const run::result r = ws.run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, fatal_report(c.error_message, c.message));
+        EXPECT_EQ(ws.bytes("TEXBSI.001"), before);
+        std::vector<std::string> after = ws.files();
+        after.erase(std::remove(after.begin(), after.end(), "ostrel.log"), after.end());
+        EXPECT_EQ(after, files) << "nothing left behind";
+        EXPECT_EQ(writes_of_the_texture(ws), 0u);
+    }
 }
 
 TEST(HelpAndVersion, ShortHelpAndVersionEndWithStatus1) {

@@ -255,6 +255,7 @@ TEST(FaultInjection, FullFileSystemKeepsAnEarlierPicture) {
                       "redguard.col small.pcx \n"
                       "\nImage big (500x500) -> big.pcx\n" +
                           prompt + "      Error exporting PCX file!\n" +
+                          "      could not write 'big.pcx': No space left on device\n" +
                           "\nImage small (8x4) -> small.pcx\n" + prompt);
 }
 
@@ -365,16 +366,21 @@ TEST(FaultInjection, FailedPcxWriteIsReportedAndTheExportGoesOn) {
         fixture::simple_image("BIG", 300, 200, false),
         fixture::simple_image("SMALL", 8, 4, true, true, 1)};
     const bytes small_pcx = fixture::pcx_file(8, 4, fixture::pixels(8, 4, 1), fixture::cmap(1));
-    const std::string expected =
-        "\nImage big (300x200) -> big.pcx\n        Save Image as PCX (Y/N)?\n"
-        "      Error exporting PCX file!\n"
-        "\nImage small (8x4) -> small.pcx\n        Save Image as PCX (Y/N)?\n";
+    const auto expected = [](const std::string& why) {
+        return "\nImage big (300x200) -> big.pcx\n        Save Image as PCX (Y/N)?\n"
+               "      Error exporting PCX file!\n      " +
+               why + "\n\nImage small (8x4) -> small.pcx\n        Save Image as PCX (Y/N)?\n";
+    };
     struct way {
         const char* label;
         long file_size_limit;
         bool full_device;
+        const char* why;
     };
-    for (const way& w : {way{"file size limit", 16 * 1024, false}, way{"full device", 0, true}}) {
+    for (const way& w :
+         {way{"file size limit", 16 * 1024, false, "could not write 'big.pcx': File too large"},
+          way{"full device", 0, true,
+              "could not create 'big.pcx': it is a device or a pipe, not a file"}}) {
         SCOPED_TRACE(w.label);
         workspace ws;
         ws.put("TEXBSI.001", fixture::texture_file(images));
@@ -388,7 +394,7 @@ TEST(FaultInjection, FailedPcxWriteIsReportedAndTheExportGoesOn) {
         o.file_size_limit = w.file_size_limit;
         const run::result r = run::piped(o);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(r.out, expected(w.why));
         EXPECT_EQ(ws.bytes("small.pcx"), small_pcx);
         // What was there before stays as it was, and nothing is left beside it.
         if (w.full_device) {

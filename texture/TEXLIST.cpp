@@ -310,12 +310,15 @@ void TEX_IMAGE::set_data_length(TEX_RECORD& data_record, uint32_t length) {
 int TEX_IMAGE::get_picture(TEX_PICTURE& picture, const uint8_t* palette) {
     picture = TEX_PICTURE();
     if (size == 0 || record_count == 0)
-        return fail(ERR_ZERO_SIZE_IMAGE);
+        return refuse_picture(ERR_ZERO_SIZE_IMAGE, "the image is empty (its size is 0)");
     picture_records found;
     if (!find_picture_records(*this, found))
-        return 0;
-    if (found.header == nullptr || found.data == nullptr || !found.data->data)
-        return fail(ERR_ZERO_SIZE_IMAGE);
+        return refuse_picture(ERR_ZERO_SIZE_IMAGE,
+                              "a bitmap header, colour map or DATA of the image has no content");
+    if (found.header == nullptr)
+        return refuse_picture(ERR_ZERO_SIZE_IMAGE, "the image has no bitmap header (BHDR)");
+    if (found.data == nullptr || !found.data->data)
+        return refuse_picture(ERR_ZERO_SIZE_IMAGE, "the image has no pixel data (DATA)");
     const TEX_BHDR& header = *found.header;
     const TEX_CONTENT& data = *found.data;
     if (found.colour_map != nullptr)
@@ -330,8 +333,8 @@ int TEX_IMAGE::get_picture(TEX_PICTURE& picture, const uint8_t* palette) {
         const int64_t strip_height = int64_t{height} * frame_count;
         if (strip_height > max_side) {
             return refuse_picture(ERR_ZERO_SIZE_IMAGE,
-                                  "Its %d frames of %dx%d make a strip of %lld rows; a picture "
-                                  "holds at most 32767.",
+                                  "its %d frames of %dx%d make a strip of %lld rows, and a "
+                                  "picture holds at most 32767",
                                   frame_count, width, height, static_cast<long long>(strip_height));
         }
         picture.strip = create_bytes(static_cast<uint32_t>(width) *
@@ -351,9 +354,14 @@ int TEX_IMAGE::get_picture(TEX_PICTURE& picture, const uint8_t* palette) {
     }
 
     // The export reads width x height bytes: never more than DATA holds.
-    if (width < 1 || height < 1 ||
-        data.data_size < static_cast<uint32_t>(width) * static_cast<uint32_t>(height))
-        return fail(ERR_ZERO_SIZE_IMAGE);
+    if (width < 1 || height < 1)
+        return refuse_picture(ERR_ZERO_SIZE_IMAGE, "its bitmap header gives a size of %dx%d",
+                              width, height);
+    if (data.data_size < static_cast<uint32_t>(width) * static_cast<uint32_t>(height))
+        return refuse_picture(ERR_ZERO_SIZE_IMAGE,
+                              "its DATA holds %u bytes, fewer than the %dx%d pixels of its "
+                              "bitmap header",
+                              data.data_size, width, height);
     picture.width = width;
     picture.height = height;
     picture.pixels = data.data.get();

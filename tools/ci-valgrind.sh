@@ -25,7 +25,7 @@ if [ -z "$binary" ]; then
     # Linked dynamically: Valgrind can only watch the allocator of a shared C
     # library.
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_TESTS=OFF \
-          -DOSTREL_STATIC=OFF -DOSTREL_WERROR=ON >/dev/null
+          -DOSTREL_STATIC=OFF -DOSTREL_WERROR=ON -DOSTREL_REQUIRE_PNG=ON >/dev/null
     cmake --build "$build" -j2 --target ostrel
     binary=$build/ostrel
 fi
@@ -63,12 +63,16 @@ check() {
 
 echo "== ostrel under valgrind --leak-check=full"
 check export 1 yyyyyyyyyyyyyyyyyyyy TEXBSI.001
-first=$(cd "$work/pcx" && ls | head -1)
-if [ -z "$first" ]; then
+if [ ! -f "$work/pcx/sky01.pcx" ] || [ ! -f "$work/pcx/door.pcx" ]; then
     echo "FAILED  export wrote no PCX file" >&2
     exit 1
 fi
-check import 1 "" /2TEX /i:1 TEXBSI.001 "pcx/$first"
+check import 1 "" /2TEX /i:1 TEXBSI.001 pcx/sky01.pcx
+# A refusal while a picture is held: the door's colours are not the sky's.
+check refused-colours 0 "" /2TEX /i:1 TEXBSI.001 pcx/door.pcx
+check export-png 1 "" /2PNG /y TEXBSI.001
+check import-by-name 1 "" /2TEX /n TEXBSI.001 pcx/wall.png pcx/fire01.png
+check list 1 "" /l TEXBSI.001
 check fatal-exit 0 "" /2TEX /i:1 TEXBSI.001 pcx/missing.pcx
 check help 1 "" /?
 if [ "$failed" -ne 0 ]; then
