@@ -433,6 +433,45 @@ class Colours(Case):
         self.assertEqual(read(self.path("TEXBSI.001")), original)
 
 
+class Workflow(Case):
+    """The list, the export without prompts and the import by name."""
+
+    def setUp(self):
+        super().setUp()
+        self.images = three_images()
+        write(self.path("TEXBSI.001"), texture_file(self.images))
+        write(self.path("redguard.col"), palette())
+
+    def test_list(self):
+        run = ostrel(["/l", "TEXBSI.001"], self.dir)
+        self.assertEqual(run.status, 1, run)
+        self.assertEqual(run.out,
+                         "Image  Name       Size         Frames  Colours             Data\n"
+                         "    1  SKY01      8x4               1  own                   32\n"
+                         "    2  WALL       5x3               1  palette file          15\n"
+                         "    3  ODD        3x7               1  palette file          21\n"
+                         "3 images in 'TEXBSI.001'.\n")
+        self.assertEqual(self.files(), ["TEXBSI.001", "ostrel.log", "redguard.col"])
+
+    def test_yes_to_all_and_import_by_name(self):
+        os.mkdir(self.path("out"))
+        run = ostrel(["/y", "TEXBSI.001", "out\\.pcx"], self.dir)
+        self.assertEqual(run.status, 1, run)
+        self.assertNotIn("(Y/N)?", run.out)
+        self.assertTrue(run.out.endswith("\n   3 images saved, 0 failed.\n"), run)
+        self.assertEqual(self.files("out"), ["odd.pcx", "sky01.pcx", "wall.pcx"])
+        original = read(self.path("TEXBSI.001"))
+        run = ostrel(["/2TEX", "/n", "TEXBSI.001", "out\\wall.pcx", "out\\SKY01.pcx"], self.dir)
+        self.assertEqual(run.status, 1, run)
+        self.assertEqual(run.out, "   out\\wall.pcx -> image 2 'WALL'\n"
+                                  "   out\\SKY01.pcx -> image 1 'SKY01'\n"
+                                  "   Successfully saved texture file 'TEXBSI.001'...")
+        self.assertEqual(read(self.path("TEXBSI.001")), original)
+        run = ostrel(["/2TEX", "/n", "TEXBSI.001", "out\\wall.pcx", "roof.pcx"], self.dir)
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("Error: No image of 'TEXBSI.001' has the name of 'roof.pcx'!", run.out)
+
+
 class LogAndConfiguration(Case):
     MODULES = [("GENUTIL", "1.0"), ("FILEUTIL", "0.8"), ("GENERR", "0.2a"),
                ("GENMEM", "0.2a"), ("GENSTRIN", "0.3b")]

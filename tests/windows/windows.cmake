@@ -142,8 +142,8 @@ function(ostrel_windows_tests)
       list(APPEND runner_args "--runner-arg=${argument}")
     endforeach()
   endif()
-  foreach(group HelpAndStatus FatalErrors Import Export Animated Colours ConsoleKeys LogAndConfiguration
-                Safety LinuxParity)
+  foreach(group HelpAndStatus FatalErrors Import Export Animated Colours Workflow ConsoleKeys
+                LogAndConfiguration Safety LinuxParity)
     add_test(NAME windows_e2e.${group}
              COMMAND ${OSTREL_PYTHON} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/e2e_windows.py
                      --ostrel $<TARGET_FILE:ostrel> --runner ${runner} ${runner_args}
