@@ -27,9 +27,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
-#include <random>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -43,35 +41,11 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using bench::bytes;
 using bench::kind;
 
-class work_dir {
-public:
-    work_dir() {
-        std::random_device entropy;
-        path_ = fs::temp_directory_path() / ("ostrel-bench-" + std::to_string(entropy()));
-        fs::create_directories(path_);
-    }
-    ~work_dir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-work_dir& dir() {
-    static work_dir instance;
-    return instance;
-}
-
 const bytes& palette() {
-    static const bytes instance = bench::make_palette();
-    return instance;
+    return bench::shared_palette();
 }
 
 const bytes& pixels(kind k, int width, int height) {
@@ -97,7 +71,7 @@ const std::string& pcx_file(kind k, int side) {
     static std::map<std::pair<kind, int>, std::string> made;
     auto found = made.find({k, side});
     if (found == made.end()) {
-        const std::string path = dir().file(name_of("in.pcx", k, side));
+        const std::string path = bench::scratch_file(name_of("in.pcx", k, side));
         PCX_IMAGE writer;
         writer.save_raw(path.c_str(), static_cast<int16_t>(side), static_cast<int16_t>(side),
                         pixels(k, side).data(), palette().data());
@@ -110,7 +84,7 @@ const std::string& texture_file(int side) {
     static std::map<int, std::string> made;
     auto found = made.find(side);
     if (found == made.end()) {
-        const std::string path = dir().file(name_of("TEXBSI.000", kind::texture, side));
+        const std::string path = bench::scratch_file(name_of("TEXBSI.000", kind::texture, side));
         bench::write_file(path, bench::make_texture(kind::texture, side, side, 1, true));
         found = made.emplace(side, path).first;
     }
@@ -123,7 +97,7 @@ void count_pixels(benchmark::State& state, int side) {
 
 void pcx_encode(benchmark::State& state, kind k, int side, bool overwrite) {
     const bytes& source = pixels(k, side);
-    const std::string path = dir().file(name_of("out.pcx", k, side));
+    const std::string path = bench::scratch_file(name_of("out.pcx", k, side));
     PCX_IMAGE image;
     for (auto _ : state) {
         if (!overwrite) {
@@ -152,7 +126,7 @@ void pcx_decode(benchmark::State& state, kind k, int side) {
 
 void plain_encode(benchmark::State& state, kind k, int side) {
     const bytes& source = pixels(k, side);
-    const std::string path = dir().file(name_of("plain.pcx", k, side));
+    const std::string path = bench::scratch_file(name_of("plain.pcx", k, side));
     for (auto _ : state) {
         state.PauseTiming();
         std::remove(path.c_str());
@@ -276,7 +250,7 @@ void texture_save(benchmark::State& state, int side) {
         state.SkipWithError("load failed");
         return;
     }
-    const std::string path = dir().file(name_of("saved.000", kind::texture, side));
+    const std::string path = bench::scratch_file(name_of("saved.000", kind::texture, side));
     for (auto _ : state) {
         if (!list.save(path.c_str()))
             state.SkipWithError("save failed");

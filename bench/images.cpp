@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "pcx/PCX.h"
 
@@ -364,6 +365,40 @@ bool write_file(const std::string& path, const bytes& data) {
         return false;
     const bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
     return std::fclose(file) == 0 && written;
+}
+
+namespace {
+
+class work_dir {
+public:
+    work_dir() {
+        std::random_device entropy;
+        path_ = std::filesystem::temp_directory_path() /
+                ("ostrel-bench-" + std::to_string(entropy()));
+        std::filesystem::create_directories(path_);
+    }
+    ~work_dir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    work_dir(const work_dir&) = delete;
+    work_dir& operator=(const work_dir&) = delete;
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace
+
+std::string scratch_file(const std::string& name) {
+    static work_dir dir;
+    return dir.file(name);
+}
+
+const bytes& shared_palette() {
+    static const bytes palette = make_palette();
+    return palette;
 }
 
 }  // namespace bench

@@ -58,4 +58,11 @@ double high_share(const bytes& pixels);
 
 bool write_file(const std::string& path, const bytes& data);
 
+// `name` in a directory of this benchmark process, made on first use and
+// removed with its files at exit.
+std::string scratch_file(const std::string& name);
+
+// make_palette(), made once.
+const bytes& shared_palette();
+
 }  // namespace bench

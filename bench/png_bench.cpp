@@ -13,7 +13,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "bench/images.h"
@@ -23,35 +22,11 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using bench::bytes;
 using bench::kind;
 
-class work_dir {
-public:
-    work_dir() {
-        std::random_device entropy;
-        path_ = fs::temp_directory_path() / ("ostrel-png-bench-" + std::to_string(entropy()));
-        fs::create_directories(path_);
-    }
-    ~work_dir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-work_dir& dir() {
-    static work_dir instance;
-    return instance;
-}
-
 const bytes& palette() {
-    static const bytes instance = bench::make_palette();
-    return instance;
+    return bench::shared_palette();
 }
 
 std::string name_of(const char* what, kind k, int side) {
@@ -61,7 +36,7 @@ std::string name_of(const char* what, kind k, int side) {
 void count(benchmark::State& state, int side, const std::string& file) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(side) * side);
     std::error_code error;
-    const auto size = fs::file_size(file, error);
+    const auto size = std::filesystem::file_size(file, error);
     state.counters["file_bytes"] = error ? 0.0 : static_cast<double>(size);
 }
 
@@ -75,7 +50,7 @@ bool save(bool png, const std::string& path, int side, const bytes& pixels) {
 
 void encode(benchmark::State& state, bool png, kind k, int side) {
     const bytes pixels = bench::make_pixels(k, side, side);
-    const std::string path = dir().file(name_of(png ? "out.png" : "out.pcx", k, side));
+    const std::string path = bench::scratch_file(name_of(png ? "out.png" : "out.pcx", k, side));
     for (auto _ : state) {
         state.PauseTiming();
         std::remove(path.c_str());
@@ -89,7 +64,7 @@ void encode(benchmark::State& state, bool png, kind k, int side) {
 
 void decode(benchmark::State& state, bool png, kind k, int side) {
     const bytes pixels = bench::make_pixels(k, side, side);
-    const std::string path = dir().file(name_of(png ? "in.png" : "in.pcx", k, side));
+    const std::string path = bench::scratch_file(name_of(png ? "in.png" : "in.pcx", k, side));
     if (!save(png, path, side, pixels)) {
         state.SkipWithError("save failed");
         return;
