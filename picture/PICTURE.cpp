@@ -1,5 +1,6 @@
 #include "picture/PICTURE.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -40,6 +41,16 @@ int map_indices(const PICTURE& picture, const uint8_t* target, uint8_t* out,
                 colour_report& report) {
     const size_t count = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height);
     const uint8_t* const in = picture.pixels.get();
+    // The usual case, a picture saved with the palette the export gave it:
+    // every index keeps its place, whichever the picture uses, so the
+    // pixels need not be looked at.
+    if (std::memcmp(picture.palette, target, PICTURE::palette_size) == 0 &&
+        std::find(picture.alpha, picture.alpha + PICTURE::colour_count, 0) ==
+            picture.alpha + PICTURE::colour_count) {
+        if (out != in)
+            std::memcpy(out, in, count);
+        return 1;
+    }
     // Each index the picture uses, and the first pixel that uses it.
     size_t first_use[PICTURE::colour_count];
     bool used[PICTURE::colour_count] = {};
@@ -83,8 +94,16 @@ int map_indices(const PICTURE& picture, const uint8_t* target, uint8_t* out,
         std::memcpy(report.first_colour, picture.palette + 3 * in[first_missing], 3);
         return 0;
     }
+    if (report.moved == 0) {
+        if (out != in)
+            std::memcpy(out, in, count);
+        return 1;
+    }
+    uint8_t table[PICTURE::colour_count];
+    for (int index = 0; index < PICTURE::colour_count; ++index)
+        table[index] = static_cast<uint8_t>(mapping[index] == unmapped ? 0 : mapping[index]);
     for (size_t i = 0; i < count; ++i)
-        out[i] = static_cast<uint8_t>(mapping[in[i]]);
+        out[i] = table[in[i]];
     return 1;
 }
 
