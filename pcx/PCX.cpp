@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "lib/BYTEORDER.h"
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "pcx/PCXRLE.h"
@@ -14,21 +15,11 @@ namespace {
 
 // The largest run one unit can hold: the count lives in the low six bits.
 constexpr int max_run = 63;
-constexpr uint8_t run_flag = 0xC0;
 
 // Sizes outside this range cannot be stored in the signed 16-bit header
 // fields or in a texture's bitmap header, so nothing is decoded for them.
 constexpr int min_dimension = 1;
 constexpr int max_dimension = 32767;
-
-uint16_t get_le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-void put_le16(uint8_t* p, uint16_t value) {
-    p[0] = static_cast<uint8_t>(value & 0xFF);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
 
 // The file stores the last coordinate, memory the extent: 16-bit
 // arithmetic that wraps, so a hostile header cannot overflow anything.

@@ -19,11 +19,8 @@ namespace {
 using run::fatal_report;
 using run::workspace;
 
-const std::string prompt = "        Save Image as PCX (Y/N)?";
-
-std::string offer(const std::string& name, const std::string& size, const std::string& file) {
-    return "\nImage " + name + " (" + size + ") -> " + file + "\n" + prompt + "\n";
-}
+using run::offer;
+const std::string& prompt = run::export_prompt;
 
 std::vector<fixture::image> two_images() {
     return {fixture::simple_image("SKY01", 8, 4, true, true, 1),

@@ -29,11 +29,7 @@ using safety::pause_at;
 using safety::process;
 namespace fs = std::filesystem;
 
-const std::string prompt = "        Save Image as PCX (Y/N)?";
-
-std::string offer(const std::string& name, const std::string& size, const std::string& file) {
-    return "\nImage " + name + " (" + size + ") -> " + file + "\n" + prompt + "\n";
-}
+using run::offer;
 
 // A texture file large enough that a small file-size limit stops its save,
 // the picture that an import puts into its first image, and the PCX file

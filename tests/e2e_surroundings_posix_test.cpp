@@ -25,12 +25,7 @@ using safety::launch;
 using safety::process;
 namespace fs = std::filesystem;
 
-const std::string prompt = "        Save Image as PCX (Y/N)?";
-
-std::string offer(const std::string& name, const std::string& size, const std::string& file,
-                  const std::string& note = "") {
-    return "\nImage " + name + " (" + size + ") -> " + file + note + "\n" + prompt + "\n";
-}
+using run::offer;
 
 void standard_files(const workspace& ws, const std::vector<fixture::image>& images,
                     const std::string& texture_name = "TEXBSI.001") {

@@ -25,8 +25,7 @@ const std::string table_full = "Maximum array index reached, could not add entry
 const std::string invalid_input = "Invalid input received!";
 
 std::string offer(const std::string& name, const std::string& size) {
-    return "\nImage " + name + " (" + size + ") -> " + name + ".pcx\n" +
-           "        Save Image as PCX (Y/N)?\n";
+    return run::offer(name, size, name + ".pcx");
 }
 
 bytes cut(bytes file, size_t length) {

@@ -5,18 +5,11 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "lib/BYTEORDER.h"
+
 namespace frames {
 
 namespace {
-
-uint32_t get_le32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-void put_le32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 // Table entries in a table of height x frame_count (both checked positive).
 uint64_t entry_count(int32_t height, int32_t frame_count) {

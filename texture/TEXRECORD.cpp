@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "lib/BYTEORDER.h"
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
 #include "platform/PLATFORM.h"
@@ -12,16 +13,6 @@
 namespace {
 
 constexpr int tag_size = 4;
-
-int16_t get_le16(const uint8_t* p) {
-    return static_cast<int16_t>(p[0] | (p[1] << 8));
-}
-
-void put_le16(uint8_t* p, int16_t value) {
-    const auto bits = static_cast<uint16_t>(value);
-    p[0] = static_cast<uint8_t>(bits & 0xFF);
-    p[1] = static_cast<uint8_t>(bits >> 8);
-}
 
 bool read_exact(FILE* file, void* buffer, size_t size) {
     return std::fread(buffer, 1, size, file) == size;
@@ -139,7 +130,7 @@ int TEX_BHDR::read(FILE* file, uint32_t length) {
                                &field_5,  &field_6,  &field_7, &field_8, &field_9,
                                &field_10, &field_11, &field_12};
     for (size_t i = 0; i < 13; ++i)
-        *fields[i] = get_le16(raw + 2 * i);
+        *fields[i] = static_cast<int16_t>(get_le16(raw + 2 * i));
     return 1;
 }
 
@@ -150,7 +141,7 @@ int TEX_BHDR::write(FILE* file, uint32_t length) {
                               field_7, field_8, field_9, field_10, field_11, field_12};
     uint8_t raw[content_size];
     for (size_t i = 0; i < 13; ++i)
-        put_le16(raw + 2 * i, fields[i]);
+        put_le16(raw + 2 * i, static_cast<uint16_t>(fields[i]));
     if (!write_exact(file, raw, sizeof raw))
         return fail(3);
     return 1;
@@ -296,9 +287,7 @@ int TEX_IMAGE::read(FILE* file) {
     uint8_t raw[4];
     if (!read_exact(file, raw, sizeof raw))
         return fail(2);
-    size = static_cast<int32_t>(static_cast<uint32_t>(raw[0]) | static_cast<uint32_t>(raw[1]) << 8 |
-                                static_cast<uint32_t>(raw[2]) << 16 |
-                                static_cast<uint32_t>(raw[3]) << 24);
+    size = static_cast<int32_t>(get_le32(raw));
 
     for (;;) {
         if (record_count >= max_records)
@@ -321,9 +310,8 @@ int TEX_IMAGE::write(FILE* file) {
     if (is_terminator())
         return 1;
 
-    const auto bits = static_cast<uint32_t>(size);
-    const uint8_t raw[4] = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
-                            static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)};
+    uint8_t raw[4];
+    put_le32(raw, static_cast<uint32_t>(size));
     if (!write_exact(file, raw, sizeof raw))
         return fail(3);
 

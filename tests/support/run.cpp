@@ -394,4 +394,9 @@ result workspace::run(std::vector<std::string> args, std::string input,
     return piped(with(std::move(args), std::move(input), std::move(env)));
 }
 
+std::string offer(const std::string& name, const std::string& size, const std::string& file,
+                  const std::string& note) {
+    return "\nImage " + name + " (" + size + ") -> " + file + note + "\n" + export_prompt + "\n";
+}
+
 }  // namespace run

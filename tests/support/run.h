@@ -79,6 +79,13 @@ private:
     size_t cursor_ = 0;
 };
 
+// The prompt of the export for one image, as a pipe run shows it: the
+// image's line ("\nImage NAME (SIZE) -> FILE" and `note`), the prompt, and
+// the line break the answer leaves.
+const std::string export_prompt = "        Save Image as PCX (Y/N)?";
+std::string offer(const std::string& name, const std::string& size, const std::string& file,
+                  const std::string& note = "");
+
 // "\nOstrel 0.1a - 2 Dec 1998, <author credit>\n": the first lines of the
 // help screen and of a fatal report.
 std::string banner();
