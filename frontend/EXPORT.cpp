@@ -165,11 +165,10 @@ int export_pcx(const char* texture_path) {
     remove_extension(base);
 
     // "/2PNG", or no direction at all and a picture argument ending in ".png".
-    const picture_format format = png_direction != 0 || (direction_given == 0 &&
-                                                         format_by_name(pcx_file) ==
-                                                             picture_format::png)
-                                      ? picture_format::png
-                                      : picture_format::pcx;
+    const bool png = choices.png_direction != 0 ||
+                     (choices.direction_given == 0 &&
+                      format_by_name(pcx_file) == picture_format::png);
+    const picture_format format = png ? picture_format::png : picture_format::pcx;
     const char* const extension = format_extension(format);
     if (format == picture_format::png && !png_supported()) {
         exit_with_error("Error: This Ostrel was built without PNG support: export as PCX, or "
@@ -250,7 +249,7 @@ int export_pcx(const char* texture_path) {
             std::printf(" (%s holds an earlier image)", taken.c_str());
         std::printf("\n");
         int answer = 'y';
-        if (yes_to_all == 0) {
+        if (choices.yes_to_all == 0) {
             std::printf("        Save Image as %s (Y/N)?", format_name(format));
             flush_console();
             answer = read_answer();
@@ -283,7 +282,7 @@ int export_pcx(const char* texture_path) {
     texture_list.free();
     file.reset();
 
-    if (yes_to_all != 0 && offered) {
+    if (choices.yes_to_all != 0 && offered) {
         std::printf("\n   %d image%s saved, %d failed.\n", static_cast<int>(saved),
                     saved == 1 ? "" : "s", static_cast<int>(failed));
     }

@@ -65,7 +65,7 @@ const uint8_t* indices_for(const uint8_t* target, const char* path, picture_form
                                     static_cast<uint32_t>(picture.height));
         out = state.mapped.get();
     }
-    if (map_colours(picture, target, raw_indices != 0, out, report))
+    if (map_colours(picture, target, choices.raw_indices != 0, out, report))
         return out;
     if (report.missing == 0)
         exit_loading_picture(path, format);
@@ -214,7 +214,7 @@ void print_note(const put_note& note, const char* picture_name) {
     TEX_IMAGE& image = *texture_list.images[note.image - 1];
     char shown[TEX_IMAGE::name_size + 1];
     display_name(shown, image.name);
-    if (by_name != 0)
+    if (choices.by_name != 0)
         std::printf("   %s -> image %d '%s'\n", picture_name, note.image, shown);
     const int32_t width = image.get_width();
     const int32_t height = image.get_height();
@@ -247,7 +247,7 @@ void print_note(const put_note& note, const char* picture_name) {
 void import_pictures(const char* texture_path) {
     hold_and_load(texture_path);
     int32_t count = 1;
-    if (by_name == 0) {
+    if (choices.by_name == 0) {
         put_one(pcx_file, image_index - 1, state.notes[0]);
     } else {
         count = picture_count;
@@ -277,7 +277,7 @@ void import_pictures(const char* texture_path) {
     }
     print_replacement_notes(state.hold, texture_path);
     for (int32_t i = 0; i < count; ++i)
-        print_note(state.notes[i], by_name != 0 ? picture_files[i] : pcx_file);
+        print_note(state.notes[i], choices.by_name != 0 ? picture_files[i] : pcx_file);
     std::printf("   Successfully saved texture file '%s'...", texture_path);
     release_import_state();
 }

@@ -22,14 +22,9 @@
 
 int32_t convert_to_pcx = 1;
 int32_t image_index = -1;
-int32_t raw_indices = 0;
-int32_t list_only = 0;
-int32_t yes_to_all = 0;
-int32_t by_name = 0;
+RUN_CHOICES choices;
 char picture_files[max_pictures][name_limit + 1] = {};
 int32_t picture_count = 0;
-int32_t png_direction = 0;
-int32_t direction_given = 0;
 char texture_file[name_limit + 1] = "";
 char pcx_file[name_limit + 1] = "";
 char palette_file[name_limit + 1] = "redguard.col";
@@ -127,20 +122,20 @@ void copy_name(char* destination, const char* name, const char* what) {
 bool parse_option_form(const char* text) {
     if (equals_nocase(text, "2PCX") || equals_nocase(text, "2PNG")) {
         convert_to_pcx = 1;
-        png_direction = equals_nocase(text, "2PNG") ? 1 : 0;
-        direction_given = 1;
+        choices.png_direction = equals_nocase(text, "2PNG") ? 1 : 0;
+        choices.direction_given = 1;
     } else if (equals_nocase(text, "2BSI") || equals_nocase(text, "2TEX")) {
         convert_to_pcx = 0;
-        png_direction = 0;
-        direction_given = 1;
+        choices.png_direction = 0;
+        choices.direction_given = 1;
     } else if (equals_nocase(text, "R")) {
-        raw_indices = 1;
+        choices.raw_indices = 1;
     } else if (equals_nocase(text, "L")) {
-        list_only = 1;
+        choices.list_only = 1;
     } else if (equals_nocase(text, "Y")) {
-        yes_to_all = 1;
+        choices.yes_to_all = 1;
     } else if (equals_nocase(text, "N")) {
-        by_name = 1;
+        choices.by_name = 1;
     } else if (has_prefix_with_text(text, "I:")) {
         image_index = leading_number(text + 2);
     } else if (has_prefix_with_text(text, "P:")) {
@@ -194,7 +189,7 @@ int ostrel_main(int argc, char** argv) {
     // One buffer serves the palette path and then the texture path: the
     // palette path is not needed once the palette is in memory.
     char full_path[full_path_limit + 1];
-    if (list_only != 0) {
+    if (choices.list_only != 0) {
         // A list shows no colours: the palette file need not exist.
         join_path(full_path, redguard_path, texture_file);
         list_images(full_path);
@@ -288,12 +283,12 @@ int check_options() {
     if (texture_file[0] == '\0')
         exit_with_error("Error: No texture file specified!");
     // The export checks its own settings as it goes; a list needs none.
-    if (convert_to_pcx != 0 || list_only != 0)
+    if (convert_to_pcx != 0 || choices.list_only != 0)
         return 1;
     if (pcx_file[0] == '\0')
         exit_with_error("Error: No PCX file specified!");
     // By name, each picture finds its image.
-    if (image_index < 1 && by_name == 0)
+    if (image_index < 1 && choices.by_name == 0)
         exit_with_error("Error: Invalid image index %d specified!", image_index);
     return 1;
 }
@@ -377,13 +372,8 @@ char* join_path(char* destination, const char* directory, const char* name) {
 void reset_run_settings() {
     convert_to_pcx = 1;
     image_index = -1;
-    raw_indices = 0;
-    list_only = 0;
-    yes_to_all = 0;
-    by_name = 0;
+    choices = RUN_CHOICES();
     picture_count = 0;
-    png_direction = 0;
-    direction_given = 0;
     texture_file[0] = '\0';
     pcx_file[0] = '\0';
     bounded_copy(palette_file, default_palette, name_limit);

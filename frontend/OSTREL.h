@@ -17,24 +17,30 @@ constexpr int full_path_limit = 2 * name_limit;
 
 extern int32_t convert_to_pcx;
 extern int32_t image_index;
-// "/r": an import takes the picture's indices as they are, whatever the
-// palettes say.
-extern int32_t raw_indices;
-// "/l": list the images instead of converting anything.
-extern int32_t list_only;
-// "/y": the export saves every image (or the one of "/i:") without asking.
-extern int32_t yes_to_all;
-// "/n": an import puts every picture argument into the image of its name.
-extern int32_t by_name;
+// What the options beyond the original five choose, in one place: a fresh
+// value is the state at program start.
+struct RUN_CHOICES {
+    // "/r": an import takes the picture's indices as they are, whatever the
+    // palettes say.
+    int32_t raw_indices = 0;
+    // "/l": list the images instead of converting anything.
+    int32_t list_only = 0;
+    // "/y": the export saves every image (or the one of "/i:") without asking.
+    int32_t yes_to_all = 0;
+    // "/n": an import puts every picture argument into the image of its name.
+    int32_t by_name = 0;
+    // The last direction option was "/2PNG"; and whether any was given
+    // (without one, a picture argument ending in ".png" makes the export
+    // write PNG).
+    int32_t png_direction = 0;
+    int32_t direction_given = 0;
+};
+extern RUN_CHOICES choices;
 // The picture arguments in their order (an import by name takes them all;
 // otherwise the last one, `pcx_file`, counts). One per image at most.
 constexpr int32_t max_pictures = TEX_IMAGE_LIST::max_images - 1;
 extern char picture_files[max_pictures][name_limit + 1];
 extern int32_t picture_count;
-// The last direction option was "/2PNG"; and whether any was given (without
-// one, a picture argument ending in ".png" makes the export write PNG).
-extern int32_t png_direction;
-extern int32_t direction_given;
 extern char texture_file[name_limit + 1];
 extern char pcx_file[name_limit + 1];
 extern char palette_file[name_limit + 1];

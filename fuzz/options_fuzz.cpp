@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (checked) {
         fuzz::check(texture_file[0] != '\0', "a checked run has a texture file");
         // "/l" only lists, whatever the direction.
-        if (convert_to_pcx == 0 && list_only == 0)
+        if (convert_to_pcx == 0 && choices.list_only == 0)
             fuzz::check(pcx_file[0] != '\0' && image_index >= 1,
                         "a checked import has a PCX file and an image");
     }
