@@ -69,10 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 "names stay within their buffers");
     if (checked) {
         fuzz::check(texture_file[0] != '\0', "a checked run has a texture file");
-        // "/l" only lists, whatever the direction.
+        // "/l" only lists, whatever the direction; "/n" finds each image by
+        // the picture's name.
         if (convert_to_pcx == 0 && choices.list_only == 0)
-            fuzz::check(pcx_file[0] != '\0' && image_index >= 1,
-                        "a checked import has a PCX file and an image");
+            fuzz::check(pcx_file[0] != '\0' && picture_count >= 1 &&
+                            (image_index >= 1 || choices.by_name != 0),
+                        "a checked import has a picture and an image or /n");
     }
     char joined[full_path_limit + 1];
     for (const char* name : {palette_file, texture_file}) {
