@@ -27,9 +27,8 @@ picture_format format_by_name(const char* name) {
     if (name == nullptr)
         return picture_format::pcx;
     const char* dot = std::strrchr(name, '.');
-    const bool png = dot != nullptr && std::strlen(dot) == 4 &&
-                     str_compare_nocase_n(dot, ".png", 4) == 0;
-    return png ? picture_format::png : picture_format::pcx;
+    return dot != nullptr && str_equal_nocase(dot, ".png") ? picture_format::png
+                                                           : picture_format::pcx;
 }
 
 picture_format format_of_file(const char* path) {

@@ -4,7 +4,6 @@
 // is read, checked and put first, and the file is written once, at the end:
 // a picture that fails leaves it as it was.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "frontend/FORMATS.h"
@@ -151,8 +150,7 @@ int32_t image_named(const char* picture_path, const char* texture_path) {
     for (int32_t i = 0; i + 1 < texture_list.image_count; ++i) {
         char name[TEX_IMAGE::name_size + 1];
         export_name_part(name, texture_list.images[i]->name);
-        if (std::strlen(name) != std::strlen(base) ||
-            str_compare_nocase_n(name, base, static_cast<uint32_t>(std::strlen(base))) != 0)
+        if (!str_equal_nocase(name, base))
             continue;
         if (found >= 0) {
             char first[TEX_IMAGE::name_size + 1], second[TEX_IMAGE::name_size + 1];

@@ -10,18 +10,6 @@
 
 namespace {
 
-// The length of the "DATA" the export reads, or -1 when there is none.
-int64_t data_length(TEX_IMAGE& image) {
-    int64_t length = -1;
-    for (int32_t i = 0; i < image.record_count && i < TEX_IMAGE::max_records; ++i) {
-        const TEX_RECORD& record = image.records[i];
-        if (record.tag[0] == 'D' && record.tag[1] == 'A' && record.tag[2] == 'T' &&
-            record.tag[3] == 'A')
-            length = record.length;
-    }
-    return length;
-}
-
 void print_image(int32_t number, TEX_IMAGE& image) {
     char name[TEX_IMAGE::name_size + 1];
     display_name(name, image.name);
@@ -31,9 +19,8 @@ void print_image(int32_t number, TEX_IMAGE& image) {
     if (width >= 0 && height >= 0)
         std::snprintf(size, sizeof size, "%dx%d", static_cast<int>(width),
                       static_cast<int>(height));
-    static const uint8_t no_palette[1] = {};
-    const bool own_colours = image.get_palette(no_palette) != no_palette;
-    const int64_t data = data_length(image);
+    const bool own_colours = image.get_palette(nullptr) != nullptr;
+    const int64_t data = image.get_data_length();
     char data_text[24] = "-";
     if (data >= 0)
         std::snprintf(data_text, sizeof data_text, "%lld", static_cast<long long>(data));

@@ -9,15 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
+#include "frontend/FORMATS.h"
 #include "lib/FILEUTIL.h"
 #include "lib/GENCFG.h"
 #include "lib/GENERR.h"
 #include "lib/GENSTRIN.h"
-#include "frontend/FORMATS.h"
 #include "lib/GENUTIL.h"
-#include "picture/PICTURE.h"
 #include "platform/PLATFORM.h"
 
 int32_t convert_to_pcx = 1;
@@ -82,10 +80,11 @@ void release_run_state() {
     texture_list.free();
 }
 
-bool equals_nocase(const char* a, const char* b) {
-    const size_t length = std::strlen(b);
-    return std::strlen(a) == length &&
-           str_compare_nocase_n(a, b, static_cast<uint32_t>(length)) == 0;
+// Every early end of the run, once what it holds is released.
+[[noreturn]] void end_run(int status) {
+    release_run_state();
+    end_process(status);
+    std::exit(status);  // in case a replacement returned after all
 }
 
 // "I:" or "P:" followed by at least one character.
@@ -120,21 +119,21 @@ void copy_name(char* destination, const char* name, const char* what) {
 
 // The five option forms; true when the text behind the '/' is one of them.
 bool parse_option_form(const char* text) {
-    if (equals_nocase(text, "2PCX") || equals_nocase(text, "2PNG")) {
+    if (str_equal_nocase(text, "2PCX") || str_equal_nocase(text, "2PNG")) {
         convert_to_pcx = 1;
-        choices.png_direction = equals_nocase(text, "2PNG") ? 1 : 0;
+        choices.png_direction = str_equal_nocase(text, "2PNG") ? 1 : 0;
         choices.direction_given = 1;
-    } else if (equals_nocase(text, "2BSI") || equals_nocase(text, "2TEX")) {
+    } else if (str_equal_nocase(text, "2BSI") || str_equal_nocase(text, "2TEX")) {
         convert_to_pcx = 0;
         choices.png_direction = 0;
         choices.direction_given = 1;
-    } else if (equals_nocase(text, "R")) {
+    } else if (str_equal_nocase(text, "R")) {
         choices.raw_indices = 1;
-    } else if (equals_nocase(text, "L")) {
+    } else if (str_equal_nocase(text, "L")) {
         choices.list_only = 1;
-    } else if (equals_nocase(text, "Y")) {
+    } else if (str_equal_nocase(text, "Y")) {
         choices.yes_to_all = 1;
-    } else if (equals_nocase(text, "N")) {
+    } else if (str_equal_nocase(text, "N")) {
         choices.by_name = 1;
     } else if (has_prefix_with_text(text, "I:")) {
         image_index = leading_number(text + 2);
@@ -157,10 +156,10 @@ bool slash_argument_is_path(const char* argument) {
 void parse_bare_argument(const char* argument) {
     if (std::strchr(argument, '?') != nullptr)
         show_help();
-    if (equals_nocase(argument, "-help") || equals_nocase(argument, "--help") ||
-        equals_nocase(argument, "-h"))
+    if (str_equal_nocase(argument, "-help") || str_equal_nocase(argument, "--help") ||
+        str_equal_nocase(argument, "-h"))
         show_help();
-    if (equals_nocase(argument, "--version"))
+    if (str_equal_nocase(argument, "--version"))
         show_version();
     if (str_find_nocase(argument, "texbsi.") != nullptr) {
         copy_name(texture_file, argument, "Texture file");
@@ -314,17 +313,13 @@ void show_help() {
     std::printf("if converting from a PCX file.  PCX files will be automatically overwritten.\n");
     std::printf("See the manual file OSTREL.TXT for more detailed information.\n");
     flush_console();
-    release_run_state();
-    end_process(1);
-    std::exit(1);  // in case a replacement returned after all
+    end_run(1);
 }
 
 void show_version() {
     print_banner();
     flush_console();
-    release_run_state();
-    end_process(1);
-    std::exit(1);  // in case a replacement returned after all
+    end_run(1);
 }
 
 void exit_with_error(const char* format, ...) {
@@ -341,17 +336,13 @@ void exit_with_error(const char* format, ...) {
         std::printf("\n");
     }
     console_written();  // the status is 0 either way; a failure is said on standard error
-    release_run_state();
-    end_process(0);
-    std::exit(0);  // in case a replacement returned after all
+    end_run(0);
 }
 
 void flush_console() {
     if (console_written())
         return;
-    release_run_state();
-    end_process(0);
-    std::exit(0);  // in case a replacement returned after all
+    end_run(0);
 }
 
 char* join_path(char* destination, const char* directory, const char* name) {

@@ -143,6 +143,14 @@ int32_t str_compare_nocase_n(const char* a, const char* b, uint32_t n) {
     return upper(a[i]) - upper(b[i]);
 }
 
+bool str_equal_nocase(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr)
+        return false;
+    const size_t length = std::strlen(b);
+    return std::strlen(a) == length &&
+           str_compare_nocase_n(a, b, static_cast<uint32_t>(length)) == 0;
+}
+
 char* str_lower(char* text) {
     if (text == nullptr) {
         err_code = 8;

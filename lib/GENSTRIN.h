@@ -22,6 +22,8 @@ char* trim_right(char* text);
 const char* str_find_nocase(const char* text, const char* pattern);
 // Difference of the upper-case forms at the first mismatch within n; 0 equal.
 int32_t str_compare_nocase_n(const char* a, const char* b, uint32_t n);
+// True when both texts are equal, ASCII case ignored (false for a nullptr).
+bool str_equal_nocase(const char* a, const char* b);
 
 char* str_lower(char* text);
 char* str_upper(char* text);

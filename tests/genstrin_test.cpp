@@ -89,6 +89,23 @@ TEST(CompareNoCaseN, Cases) {
     EXPECT_EQ(err_code, 8u);
 }
 
+TEST(EqualNoCase, WholeTextsOnly) {
+    struct {
+        const char* a;
+        const char* b;
+        bool equal;
+    } cases[] = {
+        {"2png", "2PNG", true}, {".PnG", ".png", true}, {"", "", true},
+        {"sky", "sky01", false}, {"sky01", "sky", false}, {"a_b", "a/b", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        EXPECT_EQ(str_equal_nocase(c.a, c.b), c.equal);
+    }
+    EXPECT_FALSE(str_equal_nocase(nullptr, ""));
+    EXPECT_FALSE(str_equal_nocase("", nullptr));
+}
+
 TEST(CaseChange, AsciiLettersOnly) {
     char name[] = "TEXBSI.301-\xC4";
     EXPECT_STREQ(str_lower(name), "texbsi.301-\xC4");

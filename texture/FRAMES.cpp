@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "lib/BYTEORDER.h"
+#include "picture/PICTURE.h"
 
 namespace frames {
 
@@ -29,7 +30,7 @@ layout classify(int32_t width, int32_t height, int32_t frame_count, int32_t enco
         return layout::plain;
     if (frame_count < 1 || frame_count > max_frames)
         reason = "its frame count is not between 1 and 64";
-    else if (width < 1 || width > max_side || height < 1 || height > max_side)
+    else if (width < 1 || width > PICTURE::max_side || height < 1 || height > PICTURE::max_side)
         reason = "its width or height is not between 1 and 32767";
     else if (data == nullptr || entry_count(height, frame_count) * entry_size > data_size)
         reason = "its frame table is longer than its DATA";

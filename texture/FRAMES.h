@@ -19,15 +19,10 @@
 
 namespace frames {
 
-// Bitmap header words (counted from 0) that describe the pixel data.
-constexpr int frame_count_word = 7;
-constexpr int frame_delay_word = 8;
-constexpr int encoding_word = 12;
-
-constexpr int32_t encoding_plain = 0;      // width x height bytes
+// The bitmap header's word 12 (counted from 0) gives the encoding of the
+// pixel data, word 7 the frame count: encoding 0 is width x height bytes.
 constexpr int32_t encoding_row_table = 4;  // a frame table, then rows
 constexpr int32_t max_frames = 64;
-constexpr int32_t max_side = 32767;
 constexpr uint32_t entry_size = 4;
 
 enum class layout {

@@ -22,7 +22,7 @@ namespace {
 constexpr int tag_size = 4;
 
 // Largest side a bitmap header can hold (a signed 16-bit word).
-constexpr int32_t max_side = 32767;
+constexpr int32_t max_side = PICTURE::max_side;
 
 // The stream buffer for whole texture files: an archive of a hundred small
 // images then takes a few large reads and writes instead of two per image.
@@ -200,6 +200,14 @@ int32_t TEX_IMAGE::get_frames() {
     if (layout_of(*found.header, *found.data, nullptr) != frames::layout::frame_table)
         return 1;
     return found.header->frame_count();
+}
+
+int64_t TEX_IMAGE::get_data_length() const {
+    int64_t length = -1;
+    for (int32_t i = 0; i < record_count && i < max_records; ++i)
+        if (same_tag(records[i], "DATA"))
+            length = records[i].length;
+    return length;
 }
 
 // Replaces the first "DATA" content (case-blind) with a copy of the pixels

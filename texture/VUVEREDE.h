@@ -54,7 +54,6 @@ public:
     // The words that describe the pixel data, by their meaning (see
     // texture/FRAMES.h): 1 for a still image, up to 64 for an animated one.
     int32_t frame_count() const { return field_7; }
-    int32_t frame_delay() const { return field_8; }  // milliseconds
     int32_t data_encoding() const { return field_12; }
 
     int16_t field_0 = 0, field_1 = 0, width = 0, height = 0, field_4 = 0, field_5 = 0,
@@ -142,6 +141,9 @@ public:
     int32_t get_height();
     // Frames of a frame table image, 1 for any other image.
     int32_t get_frames();
+    // The length of the "DATA" the export reads (the last one of that exact
+    // tag), or -1 when the image has none.
+    int64_t get_data_length() const;
     // An animated image takes a strip of its frame count; its frames may
     // get a new size. A refusal leaves the image as it was and gives its
     // reason in picture_reason().
