@@ -35,22 +35,37 @@ constexpr size_t read_block = 256 * 1024;
 // with one fwrite; a line never needs more than twice its width.
 constexpr size_t write_block = 256 * 1024;
 
-// Decodes the pixel data from the file's current position, in blocks.
-void decode_file(FILE* file, uint8_t* pixels, uint32_t width, uint32_t height,
-                 uint32_t line_length) {
-    pcx_rle::decoder decoder(pixels, width, height, line_length);
-    const int64_t left = platform::bytes_left(file);
-    const size_t size = left >= 0 && static_cast<uint64_t>(left) < read_block
-                            ? static_cast<size_t>(left)
-                            : read_block;
-    owned_ptr<uint8_t> block = create_bytes(static_cast<uint32_t>(size));
-    while (!decoder.complete()) {
-        const size_t got = std::fread(block.get(), 1, size, file);
+// What follows the pixel data: its first byte (-1 when nothing does) and
+// how many bytes there are from that byte on.
+struct after_pixels {
+    int first = -1;
+    uint64_t bytes = 0;
+};
+
+// Feeds the pixel data (at most `stream` bytes from the current position)
+// to the decoder, in blocks; true when every pixel was decoded. `after`, when
+// given, learns what the stream holds behind the last pixel.
+bool decode_stream(FILE* file, uint64_t stream, pcx_rle::decoder& decoder,
+                   after_pixels* after = nullptr) {
+    owned_ptr<uint8_t> block =
+        create_bytes(static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(stream, 1), read_block)));
+    while (!decoder.complete() && stream > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(stream, read_block));
+        const size_t got = std::fread(block.get(), 1, want, file);
         if (got == 0)
             break;
-        decoder.feed(block.get(), got);
+        stream -= got;
+        const size_t used = decoder.feed(block.get(), got);
+        if (after != nullptr && used < got) {
+            after->first = block.get()[used];
+            after->bytes = got - used + stream;
+        }
     }
-    decoder.finish();
+    if (after != nullptr && decoder.complete() && after->first < 0 && stream > 0) {
+        after->first = std::fgetc(file);
+        after->bytes = after->first < 0 ? 0 : stream;
+    }
+    return decoder.complete();
 }
 
 }  // namespace
@@ -141,7 +156,10 @@ int PCX_IMAGE::load(const char* file_name) {
     owned_pixels = create_bytes(pixel_count + 1);
     pixels = owned_pixels.get();
     const uint32_t line_length = std::max<uint32_t>(header.bytes_per_line, width);
-    decode_file(file.get(), owned_pixels.get(), width, height, line_length);
+    pcx_rle::decoder decoder(owned_pixels.get(), width, height, line_length);
+    const int64_t left = platform::bytes_left(file.get());
+    decode_stream(file.get(), left >= 0 ? static_cast<uint64_t>(left) : UINT64_MAX, decoder);
+    decoder.finish();
 
     // The palette is always the file's last 768 bytes, marker or not.
     if (std::fseek(file.get(), -static_cast<long>(palette_size), SEEK_END) != 0 ||
@@ -294,22 +312,6 @@ void convert_lines(const uint8_t* lines, uint32_t line_bytes, uint32_t bytes_per
     }
 }
 
-// Feeds the pixel data (at most `stream` bytes from the current position)
-// to the decoder; true when every pixel was decoded.
-bool decode_stream(FILE* file, uint64_t stream, pcx_rle::decoder& decoder) {
-    owned_ptr<uint8_t> block =
-        create_bytes(static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(stream, 1), read_block)));
-    while (!decoder.complete() && stream > 0) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(stream, read_block));
-        const size_t got = std::fread(block.get(), 1, want, file);
-        if (got == 0)
-            break;
-        stream -= got;
-        decoder.feed(block.get(), got);
-    }
-    return decoder.complete();
-}
-
 }  // namespace
 
 int load_pcx_picture(const char* file_name, PICTURE& picture) {
@@ -397,7 +399,19 @@ int load_pcx_picture(const char* file_name, PICTURE& picture) {
         // The lines go straight into the picture; padding is dropped.
         pcx_rle::decoder decoder(picture.pixels.get(), static_cast<uint32_t>(width),
                                  static_cast<uint32_t>(height), bytes_per_line);
-        complete = decode_stream(file.get(), stream, decoder);
+        after_pixels after;
+        complete = decode_stream(file.get(), stream, decoder, &after);
+        // A marker right behind the pixels with less than a palette after
+        // it: the file was cut inside its palette, and without it the
+        // colours the user painted cannot be known.
+        if (complete && !marked && after.first == PCX_IMAGE::palette_marker &&
+            after.bytes < 1 + PCX_IMAGE::palette_size) {
+            picture.clear();
+            return refuse_picture(2, "The file is cut short: its palette holds %llu of its %d "
+                                     "bytes.",
+                                  static_cast<unsigned long long>(after.bytes - 1),
+                                  PCX_IMAGE::palette_size);
+        }
     } else {
         owned_ptr<uint8_t> lines = create_bytes(static_cast<uint32_t>(decoded));
         pcx_rle::decoder decoder(lines.get(), line_bytes, static_cast<uint32_t>(height),

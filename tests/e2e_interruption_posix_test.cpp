@@ -204,12 +204,7 @@ public:
         int pid_pipe[2], go_pipe[2];
         if (pipe(pid_pipe) != 0 || pipe(go_pipe) != 0)
             return;
-        std::vector<std::string> strings = {run::binary()};
-        strings.insert(strings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& s : strings)
-            argv.push_back(&s[0]);
-        argv.push_back(nullptr);
+        run::command_line command = run::program_command(args);
         const std::string dir = ws.path();
         winsize size{};
         size.ws_row = 25;
@@ -229,7 +224,7 @@ public:
                 signal(SIGTTOU, SIG_DFL);
                 if (chdir(dir.c_str()) != 0)
                     _exit(126);
-                execv(argv[0], argv.data());
+                execve(command.argv[0], command.argv.data(), command.envp.data());
                 _exit(127);
             }
             setpgid(program, program);

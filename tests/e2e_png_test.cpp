@@ -15,6 +15,8 @@
 
 namespace {
 
+const char* const no_png = "NOTICE: this build has no PNG support (libpng not found)";
+
 using fixture::bytes;
 using run::fatal_report;
 using run::workspace;
@@ -54,6 +56,8 @@ const std::string png_prompt = "        Save Image as PNG (Y/N)?\n";
 // Which command lines write PNG: "/2PNG", or no direction option and a
 // picture argument ending in ".png"; the last direction option wins.
 TEST(Png, CommandLinesAndNames) {
+    if (!png_supported())
+        GTEST_SKIP() << no_png;
     struct line {
         std::vector<std::string> args;
         std::vector<std::string> written;
@@ -88,6 +92,8 @@ TEST(Png, CommandLinesAndNames) {
 // the very same texture file. A PNG under a .pcx name, and a PCX under a
 // .png name, are read by what they hold.
 TEST(Png, EveryImageOfTheSampleComesBackUnchanged) {
+    if (!png_supported())
+        GTEST_SKIP() << no_png;
     workspace ws;
     sample_files(ws);
     const bytes original = ws.bytes("TEXBSI.001");
@@ -118,6 +124,8 @@ TEST(Png, EveryImageOfTheSampleComesBackUnchanged) {
 // A damaged PNG is refused with the format's name and the reason; nothing
 // is written.
 TEST(Png, DamagedFilesAreRefused) {
+    if (!png_supported())
+        GTEST_SKIP() << no_png;
     workspace ws;
     sample_files(ws);
     ASSERT_EQ(ws.run({"/2PNG", "/i:2", "TEXBSI.001"}, "y").status, 1);
@@ -135,6 +143,8 @@ TEST(Png, DamagedFilesAreRefused) {
 // What paint programs save from an exported picture, read back into the
 // image: the colours are the exported ones, in any kind of PNG.
 TEST(Png, PicturesSavedByPaintProgramsImportUnchanged) {
+    if (!png_supported())
+        GTEST_SKIP() << no_png;
     struct saver {
         const char* what;
         bool pillow;  // else ImageMagick
@@ -174,6 +184,8 @@ TEST(Png, PicturesSavedByPaintProgramsImportUnchanged) {
 
 // Grey PNG files carry no palette: their grey values are the indices.
 TEST(Png, GreyValuesAreIndices) {
+    if (!png_supported())
+        GTEST_SKIP() << no_png;
     if (!have_pillow())
         GTEST_SKIP() << "NOTICE: Pillow not installed";
     workspace ws;

@@ -179,6 +179,9 @@ TEST(Malformed, DamagedPcxFilesStopTheImportAndLeaveTheTexture) {
     const std::vector<pcx_case> cases = {
         {"shorter than its header", cut(good_pcx, 100), read_error,
          "It is too short to be a PCX file (100 bytes; the header alone is 128)."},
+        {"cut inside its palette", cut(good_pcx, 128 + 400), read_error,
+         "The file is cut short: its palette holds " +
+             std::to_string(128 + 400 - (good_pcx.size() - 768)) + " of its 768 bytes."},
         {"width 0 (65536)", pcx_with_extents(0xFFFF, 1), invalid_input, size_reason("0x2")},
         {"height 0 (65536)", pcx_with_extents(2, 0xFFFF), invalid_input, size_reason("3x0")},
         {"width 32768", pcx_with_extents(0x7FFF, 1), invalid_input, size_reason("32768x2")},

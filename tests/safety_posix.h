@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
@@ -23,7 +22,6 @@
 #include "support/fixture.h"
 #include "support/run.h"
 
-extern char** environ;
 
 namespace safety {
 
@@ -61,27 +59,7 @@ public:
         if (l.input_pipe)
             signal(SIGPIPE, SIG_IGN);
 
-        std::vector<std::string> strings = {run::binary()};
-        strings.insert(strings.end(), l.args.begin(), l.args.end());
-        std::vector<char*> argv;
-        for (std::string& s : strings)
-            argv.push_back(&s[0]);
-        argv.push_back(nullptr);
-        std::vector<std::string> env_strings;
-        for (char** e = environ; *e != nullptr; ++e) {
-            bool replaced = std::strncmp(*e, "OSTREL_PATH=", 12) == 0;
-            for (const auto& kv : l.env)
-                replaced = replaced ||
-                           std::strncmp(*e, (kv.first + "=").c_str(), kv.first.size() + 1) == 0;
-            if (!replaced)
-                env_strings.push_back(*e);
-        }
-        for (const auto& kv : l.env)
-            env_strings.push_back(kv.first + "=" + kv.second);
-        std::vector<char*> envp;
-        for (std::string& s : env_strings)
-            envp.push_back(&s[0]);
-        envp.push_back(nullptr);
+        run::command_line command = run::program_command(l.args, l.env);
 
         pid_ = fork();
         if (pid_ != 0) {
@@ -119,7 +97,7 @@ public:
             _exit(126);
         for (const int descriptor : l.closed)
             close(descriptor);
-        execve(argv[0], argv.data(), envp.data());
+        execve(command.argv[0], command.argv.data(), command.envp.data());
         _exit(127);
     }
     ~process() {

@@ -1,10 +1,13 @@
 #include "support/png_fixture.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace png_fixture {
 
 namespace {
+
+const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 void put_be32(bytes& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -77,7 +80,7 @@ uint32_t crc32(const uint8_t* data, size_t size, uint32_t crc) {
 }
 
 bytes file(const std::vector<chunk>& chunks) {
-    bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    bytes out(std::begin(signature), std::end(signature));
     for (const chunk& c : chunks) {
         put_be32(out, static_cast<uint32_t>(c.data.size()));
         const size_t start = out.size();
@@ -180,8 +183,8 @@ chunk trns(const bytes& values) {
 
 std::vector<std::string> chunk_types(const bytes& png) {
     std::vector<std::string> types;
-    size_t at = 8;
-    if (png.size() < at)
+    size_t at = sizeof signature;
+    if (png.size() < at || !std::equal(std::begin(signature), std::end(signature), png.begin()))
         return {};
     while (at < png.size()) {
         if (png.size() - at < 12)

@@ -31,42 +31,16 @@ int remaining_ms(clock_type::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Strings for execve, built before fork (the child only calls
-// async-signal-safe functions).
+// What the child needs, built before fork.
 struct exec_block {
-    std::vector<std::string> strings;
-    std::vector<char*> argv;
-    std::vector<std::string> env_strings;
-    std::vector<char*> envp;
+    command_line command;
     std::string dir;
     long file_size_limit = 0;
 };
 
 exec_block make_exec_block(const options& o) {
     exec_block block;
-    block.strings.push_back(binary());
-    for (const std::string& a : o.args)
-        block.strings.push_back(a);
-    for (std::string& s : block.strings)
-        block.argv.push_back(s.data());
-    block.argv.push_back(nullptr);
-
-    auto overridden = [&](const std::string& entry) {
-        if (entry.rfind("OSTREL_PATH=", 0) == 0)
-            return true;
-        for (const auto& kv : o.env)
-            if (entry.rfind(kv.first + "=", 0) == 0)
-                return true;
-        return false;
-    };
-    for (char** e = environ; *e != nullptr; ++e)
-        if (!overridden(*e))
-            block.env_strings.push_back(*e);
-    for (const auto& kv : o.env)
-        block.env_strings.push_back(kv.first + "=" + kv.second);
-    for (std::string& s : block.env_strings)
-        block.envp.push_back(s.data());
-    block.envp.push_back(nullptr);
+    block.command = program_command(o.args, o.env);
     block.dir = o.dir;
     block.file_size_limit = o.file_size_limit;
     return block;
@@ -84,7 +58,7 @@ exec_block make_exec_block(const options& o) {
     }
     if (!block.dir.empty() && chdir(block.dir.c_str()) != 0)
         _exit(126);
-    execve(block.argv[0], block.argv.data(), block.envp.data());
+    execve(block.command.argv[0], block.command.argv.data(), block.command.envp.data());
     _exit(127);
 }
 
@@ -126,6 +100,34 @@ std::string without_cr(const std::string& text) {
 
 std::string binary() {
     return OSTREL_BINARY;
+}
+
+command_line program_command(const std::vector<std::string>& args,
+                             const std::vector<std::pair<std::string, std::string>>& env) {
+    command_line command;
+    command.strings.push_back(binary());
+    command.strings.insert(command.strings.end(), args.begin(), args.end());
+    for (std::string& s : command.strings)
+        command.argv.push_back(s.data());
+    command.argv.push_back(nullptr);
+
+    auto overridden = [&](const std::string& entry) {
+        if (entry.rfind("OSTREL_PATH=", 0) == 0)
+            return true;
+        for (const auto& kv : env)
+            if (entry.rfind(kv.first + "=", 0) == 0)
+                return true;
+        return false;
+    };
+    for (char** e = environ; *e != nullptr; ++e)
+        if (!overridden(*e))
+            command.env_strings.push_back(*e);
+    for (const auto& kv : env)
+        command.env_strings.push_back(kv.first + "=" + kv.second);
+    for (std::string& s : command.env_strings)
+        command.envp.push_back(s.data());
+    command.envp.push_back(nullptr);
+    return command;
 }
 
 result piped(const options& o) {

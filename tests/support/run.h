@@ -40,6 +40,18 @@ struct result {
 // The path of the built program under test.
 std::string binary();
 
+// The program's command line and environment for execve, built before fork
+// (a child then calls only async-signal-safe functions): the program and
+// `args`; the test's environment without OSTREL_PATH, with `env` over it.
+struct command_line {
+    std::vector<std::string> strings;
+    std::vector<char*> argv;
+    std::vector<std::string> env_strings;
+    std::vector<char*> envp;
+};
+command_line program_command(const std::vector<std::string>& args,
+                             const std::vector<std::pair<std::string, std::string>>& env = {});
+
 // Standard input from a pipe holding `o.input`, output captured.
 result piped(const options& o);
 
