@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "lib/FILEUTIL.h"
 #include "lib/GENERR.h"
@@ -109,3 +111,23 @@ TEST(CarefulOpen, APipeIsReadUpToABound) {
 }
 
 }  // namespace
+
+// A fatal error (an allocation that fails halfway through a picture) ends
+// the run through exit, past the writer's destructor: the unfinished
+// temporary file must still go, and an earlier file of the name stay.
+TEST(OutputFileDeathTest, FatalErrorRemovesTheTemporaryFile) {
+    fixture::temp_dir dir;
+    const std::string target = dir.file("sky01.pcx");
+    fixture::write_file(target, fixture::bytes{'o', 'l', 'd'});
+    EXPECT_EXIT(
+        {
+            output_file out;
+            if (!out.open(target.c_str()))
+                std::_Exit(3);
+            std::fputs("half a picture", out.stream());
+            err_table.fatal_error(4, "allocation failed halfway");
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(fixture::names_in(dir.path()), (std::vector<std::string>{"sky01.pcx"}));
+    EXPECT_EQ(fixture::read_file(target), (fixture::bytes{'o', 'l', 'd'}));
+}

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -181,9 +182,15 @@ int arm_removal(const char* path) {
     const size_t length = std::strlen(path);
     if (length >= removal_path_size)
         return -1;
+    // A fatal error ends the run through exit, which runs no destructor of
+    // the writer that would remove its unfinished file: exit removes it.
+    static const bool removed_at_exit = std::atexit(remove_armed_files) == 0;
+    (void)removed_at_exit;
     for (int i = 0; i < removal_slots; ++i) {
         if (removal_armed[i] == 0) {
             std::memcpy(removal_paths[i], path, length + 1);
+            // The path is complete before a handler may see the slot armed.
+            std::atomic_signal_fence(std::memory_order_release);
             removal_armed[i] = 1;  // only now may a handler use the path
             return i;
         }
@@ -200,6 +207,7 @@ void enter_raw(const termios& user, const termios& raw) {
     raw_wanted = 0;
     user_settings = user;
     raw_settings = raw;
+    std::atomic_signal_fence(std::memory_order_release);
     // Marked before the change, so that a signal in between still restores.
     raw_applied = 1;
     raw_wanted = 1;

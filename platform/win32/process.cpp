@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -27,9 +28,19 @@ constexpr size_t removal_path_size = 1024;
 wchar_t removal_paths[removal_slots][removal_path_size];
 volatile LONG removal_armed[removal_slots];
 
-// Runs on a thread of its own while the program goes on. The temporary file
-// is open with delete sharing, so it can be deleted under the writer's feet:
-// it goes once the process, which ends next, has closed it.
+// The temporary file is open with delete sharing, so it can be deleted
+// under the writer's feet: it goes once the process, which ends next, has
+// closed it.
+void remove_armed_files() {
+    for (int i = 0; i < removal_slots; ++i) {
+        if (InterlockedExchange(&removal_armed[i], 0) != 0) {
+            SetFileAttributesW(removal_paths[i], FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(removal_paths[i]);
+        }
+    }
+}
+
+// Runs on a thread of its own while the program goes on.
 BOOL WINAPI on_console_event(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
@@ -37,12 +48,7 @@ BOOL WINAPI on_console_event(DWORD event) {
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            for (int i = 0; i < removal_slots; ++i) {
-                if (InterlockedExchange(&removal_armed[i], 0) != 0) {
-                    SetFileAttributesW(removal_paths[i], FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileW(removal_paths[i]);
-                }
-            }
+            remove_armed_files();
             break;
         default:
             break;
@@ -76,6 +82,10 @@ int arm_removal(const std::string& path) {
     const std::wstring wide = widen(path);
     if (wide.empty() || wide.size() >= removal_path_size)
         return -1;
+    // A fatal error ends the run through exit, which runs no destructor of
+    // the writer that would remove its unfinished file: exit removes it.
+    static const bool removed_at_exit = std::atexit(remove_armed_files) == 0;
+    (void)removed_at_exit;
     for (int i = 0; i < removal_slots; ++i) {
         if (removal_armed[i] == 0) {
             std::wmemcpy(removal_paths[i], wide.c_str(), wide.size() + 1);
