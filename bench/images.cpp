@@ -16,16 +16,18 @@ namespace bench {
 
 namespace {
 
-// splitmix64: tiny, fast and the same on every platform.
+// splitmix64's finaliser: tiny, fast and the same on every platform.
+uint64_t mix(uint64_t v) {
+    v = (v ^ (v >> 30)) * 0xBF58476D1CE4E5B9ull;
+    v = (v ^ (v >> 27)) * 0x94D049BB133111EBull;
+    return v ^ (v >> 31);
+}
+
+// splitmix64.
 class random_source {
 public:
     explicit random_source(uint64_t seed) : state_(seed) {}
-    uint64_t next() {
-        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
+    uint64_t next() { return mix(state_ += 0x9E3779B97F4A7C15ull); }
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
 
 private:
@@ -82,12 +84,6 @@ constexpr int cell_height = 24;
 constexpr int light_step = 32;                  // lattice of the smooth light
 constexpr int grain = 2 * unit + 3 * unit / 4;  // 2.75 shades wide
 constexpr int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
-
-uint64_t mix(uint64_t v) {
-    v = (v ^ (v >> 30)) * 0xBF58476D1CE4E5B9ull;
-    v = (v ^ (v >> 27)) * 0x94D049BB133111EBull;
-    return v ^ (v >> 31);
-}
 
 // The light at a lattice point: 0 to 15 shades, the same for every pixel
 // that asks for that point.

@@ -13,9 +13,6 @@
 
 namespace {
 
-// The largest run one unit can hold: the count lives in the low six bits.
-constexpr int max_run = 63;
-
 // Sizes outside this range cannot be stored in the signed 16-bit header
 // fields or in a texture's bitmap header, so nothing is decoded for them.
 constexpr int min_dimension = 1;
@@ -267,7 +264,7 @@ constexpr pcx_layout readable_layouts[] = {{1, 1}, {2, 1}, {4, 1}, {8, 1}, {1, 2
 // The most bytes that `stream` bytes of run-length units can decode to:
 // every two bytes a run of 63, and a lone byte for an odd one out.
 uint64_t most_decoded(uint64_t stream) {
-    return stream / 2 * max_run + stream % 2;
+    return stream / 2 * pcx_rle::max_run + stream % 2;
 }
 
 // The 16 colours of the header (its bytes 16 to 63).

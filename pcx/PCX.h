@@ -1,5 +1,6 @@
 // PCX: reading and writing 8-bit, one-plane, run-length-encoded PCX files
-// with a 256-colour palette at the end of the file.
+// with a 256-colour palette at the end of the file, and reading the other
+// layouts paint programs write into a PICTURE (load_pcx_picture).
 //
 // File layout: a 128-byte little-endian header, the run-length-encoded
 // pixels, the byte 12, then 768 palette bytes (red, green, blue per entry).

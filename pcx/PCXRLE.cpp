@@ -29,9 +29,8 @@
 
 namespace {
 
-// The largest run one unit can hold: the count lives in the low six bits.
-constexpr uint32_t max_run = 63;
-constexpr uint8_t run_flag = 0xC0;
+using pcx_rle::max_run;
+using pcx_rle::run_flag;
 // What a pixel the stream does not reach becomes.
 constexpr uint8_t missing_pixel = 255;
 
@@ -368,15 +367,12 @@ bool has_wide_path() {
     return pcx_simd::wide_available();
 }
 
-// A narrow line goes to the plain rules with a jump, before anything else is
-// set up: it costs them one comparison more.
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out) {
-    if (width < narrow_line)
-        return encode_line_reference(line, width, out);
-    return pcx_simd::wide_available() ? encode_wide(line, width, out)
-                                      : encode_fast<pcx_simd::baseline>(line, width, out);
+    return encode_line(line, width, out, code_path::best);
 }
 
+// A narrow line goes to the plain rules with a jump, before anything else is
+// set up: it costs them one comparison more.
 size_t encode_line(const uint8_t* line, uint32_t width, uint8_t* out, code_path path) {
     if (width < narrow_line)
         return encode_line_reference(line, width, out);

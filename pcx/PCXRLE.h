@@ -20,6 +20,11 @@
 
 namespace pcx_rle {
 
+// The largest run one unit can hold: the count lives in the low six bits.
+constexpr uint32_t max_run = 63;
+// A byte of this value or above is a count byte.
+constexpr uint8_t run_flag = 0xC0;
+
 // Which build of the fast code to run: `best` the widest this processor
 // runs, `baseline` the one every processor of the build's kind runs (SSE2
 // on x86-64; the portable one elsewhere), `portable` the one of 64-bit

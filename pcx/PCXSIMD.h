@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "pcx/PCXRLE.h"
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define OSTREL_PCX_SSE2 1
@@ -49,7 +51,7 @@ constexpr int block = 64;
 // Bytes one copy or fill stores.
 constexpr int chunk = 16;
 
-constexpr uint8_t run_flag = 0xC0;
+using pcx_rle::run_flag;
 
 // What the encoder writes for one block of pixels, pixel by pixel: where a
 // unit ends, its two bytes (the count byte or the pixel itself, then the

@@ -63,8 +63,9 @@ int png_load(const char* path, PICTURE& picture);
 int png_write(FILE* file, int32_t width, int32_t height, const uint8_t* pixels,
               const uint8_t* palette);
 
-// png_write into a new file `path` (opened with openfile, mode "wb"). On a
-// failure after the file was opened the unfinished file is removed.
-// 1, or 0 with code 1 (not opened), 3 (a write or the close failed) or 8.
+// png_write into a temporary file beside `path`, renamed over it once
+// complete: on any failure the temporary file is removed and an earlier
+// file of that name stays as it was.
+// 1, or 0 with code 1 (not created), 3 (a write or the close failed) or 8.
 int png_save(const char* path, int32_t width, int32_t height, const uint8_t* pixels,
              const uint8_t* palette);
