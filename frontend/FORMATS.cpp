@@ -1,5 +1,6 @@
 #include "frontend/FORMATS.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -34,7 +35,8 @@ picture_format format_by_name(const char* name) {
 picture_format format_of_file(const char* path) {
     uint8_t head[sizeof png_signature] = {};
     size_t got = 0;
-    if (FILE* file = platform::open_file(path, "rb")) {
+    // Not a FIFO without a writer: its open would never return.
+    if (FILE* file = platform::open_regular_file(path, "rb")) {
         got = std::fread(head, 1, sizeof head, file);
         std::fclose(file);
     }
@@ -46,6 +48,14 @@ picture_format format_of_file(const char* path) {
 
 int load_picture(const char* path, picture_format format, PICTURE& picture) {
     clear_picture_reason();
+    // A pipe or a device would hold the import, and the texture file with
+    // it, until someone writes to it; nor can it be read twice.
+    errno = 0;
+    if (FILE* probe = platform::open_regular_file(path, "rb"))
+        std::fclose(probe);
+    else if (errno == EINVAL)
+        return refuse_picture(9, "It is not a regular file (a directory, a pipe or a device); "
+                                 "save the picture as a file first.");
     if (format == picture_format::png)
         return png_load(path, picture);
     return load_pcx_picture(path, picture);

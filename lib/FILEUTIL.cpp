@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "lib/BYTEORDER.h"
 #include "lib/GENERR.h"
 #include "lib/GENMEM.h"
 #include "lib/GENSTRIN.h"
@@ -59,9 +60,7 @@ int32_t read_le32(FILE* stream) {
     unsigned char b[4];
     if (!read_exact(stream, b, sizeof(b)))
         return 0;
-    const uint32_t value =
-        uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
-    return static_cast<int32_t>(value);
+    return static_cast<int32_t>(get_le32(b));
 }
 
 // CR LF pairs become LF, as a text-mode read gives them on every platform.
@@ -556,7 +555,7 @@ int16_t read_short(FILE* stream) {
     unsigned char b[2];
     if (!read_exact(stream, b, sizeof(b)))
         return 0;
-    return static_cast<int16_t>(static_cast<uint16_t>(b[0] | b[1] << 8));
+    return static_cast<int16_t>(get_le16(b));
 }
 
 uint32_t read_long_be(FILE* stream) {

@@ -326,6 +326,25 @@ TEST(Surroundings, AnImportRefusesATextureFileThatIsNoRegularFile) {
                                   "cannot be replaced!"));
 }
 
+// A picture that is a FIFO nobody writes would hold the import, and with
+// it the texture file, for ever: it is refused at once, the file untouched.
+TEST(Surroundings, AnImportRefusesAPictureThatIsNoRegularFile) {
+    workspace ws;
+    standard_files(ws, {fixture::simple_image("WALL", 6, 5, false)});
+    ASSERT_EQ(mkfifo(ws.path("pipe.pcx").c_str(), 0644), 0);
+    const bytes texture = ws.bytes("TEXBSI.001");
+    run::options o = ws.with({"/2TEX", "/i:1", "TEXBSI.001", "pipe.pcx"});
+    o.timeout_ms = 10000;
+    const run::result r = run::piped(o);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, fatal_report("Invalid input received!",
+                                  "Error loading PCX file 'pipe.pcx'!\n   It is not a regular "
+                                  "file (a directory, a pipe or a device); save the picture as "
+                                  "a file first."));
+    EXPECT_EQ(ws.bytes("TEXBSI.001"), texture);
+}
+
 // --- Standard streams --------------------------------------------------------------------------
 
 // Started with its standard streams closed, the program must not let the

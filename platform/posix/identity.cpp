@@ -91,10 +91,10 @@ lock_result lock_file(const char* path, int wait_ms, file_lock& lock, void (*on_
     const auto deadline = clock_type::now() + std::chrono::milliseconds(wait_ms);
     bool waited = false;
     for (;;) {
-        // Read-only is enough for flock, and all that an unwritable file
-        // allows (its replacement is refused later, with its own message).
-        // O_NONBLOCK: a FIFO must not hold the open.
-        const int descriptor = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        // Read-only is enough for flock on a local disk, and all that an
+        // unwritable file allows (its replacement is refused later, with its
+        // own message). O_NONBLOCK: a FIFO must not hold the open.
+        int descriptor = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (descriptor < 0)
             return lock_result::failed;
         file_identity held;
@@ -106,6 +106,17 @@ lock_result lock_file(const char* path, int wait_ms, file_lock& lock, void (*on_
             close(descriptor);
             errno = EINVAL;
             return lock_result::not_regular;
+        }
+        // NFS and CIFS take flock as a lock of the whole file, which needs
+        // a descriptor open for writing; a regular file may have one.
+        const int writable = open(name.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        file_identity reopened;
+        if (writable >= 0 && identify_descriptor(writable, reopened) &&
+            same_file(reopened, held)) {
+            close(descriptor);
+            descriptor = writable;
+        } else if (writable >= 0) {
+            close(writable);
         }
 
         bool exclusive = flock(descriptor, LOCK_EX | LOCK_NB) == 0;

@@ -151,7 +151,10 @@ FILE* stream_on(int descriptor, const char* mode) {
 }
 
 // `descriptor` when it is a regular file; otherwise closed, errno EINVAL.
+// A failed open (-1) passes through with its own errno.
 int regular_only(int descriptor) {
+    if (descriptor < 0)
+        return -1;  // errno says why it did not open
     struct stat info {};
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(descriptor);

@@ -272,9 +272,7 @@ bool commit_replace(replacement& r) {
     }
     if (!ok)
         remove_temporary(r.temp_path);
-    const bool changed = r.changed;
-    clear(r);
-    r.changed = changed;
+    clear(r);  // keeps `changed` for the caller
     return ok;
 }
 
