@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "lib_support.h"
 #include "pcx/PCX.h"
 #include "support/fixture.h"
 #include "support/run.h"
@@ -53,10 +54,9 @@ TEST(Animated, ExportWritesTheFramesAsAStrip) {
     standard_files(ws, images());
     const run::result r = ws.run({"TEXBSI.001"}, "yyy");
     EXPECT_EQ(r.status, 1);
-    const std::string prompt = "        Save Image as PCX (Y/N)?\n";
-    EXPECT_EQ(r.out, "\nImage wall (6x5) -> wall.pcx\n" + prompt +
-                         "\nImage fire01 (5x4, 3 frames) -> fire01.pcx\n" + prompt +
-                         "\nImage water (5x4, 3 frames) -> water.pcx\n" + prompt);
+    EXPECT_EQ(r.out, run::offer("wall", "6x5", "wall.pcx") +
+                         run::offer("fire01", "5x4, 3 frames", "fire01.pcx") +
+                         run::offer("water", "5x4, 3 frames", "water.pcx"));
 
     const bytes data = fixture::sample_animated_image("X").records[data_record].content;
     const decoded fire = load_pcx(ws.path("fire01.pcx"));
@@ -204,12 +204,10 @@ TEST(Animated, DamagedTableExportsAsPlainPixels) {
     EXPECT_NE(r.out.find("Image fire01 (5x4) -> fire01.pcx"), std::string::npos);
     const bytes data = img.records[data_record].content;
     EXPECT_EQ(load_pcx(ws.path("fire01.pcx")).pixels, bytes(data.begin(), data.begin() + 20));
-    bool logged = false;
-    for (const std::string& line : ws.log_lines())
-        logged = logged || line == "VUVEREDE - save_pcx(): Image 'fire01' says it is animated, "
-                                   "but its frame count is not between 1 and 64: exported as "
-                                   "plain pixels!";
-    EXPECT_TRUE(logged);
+    EXPECT_TRUE(libtest::contains(ws.log_lines(),
+                                  "VUVEREDE - save_pcx(): Image 'fire01' says it is animated, "
+                                  "but its frame count is not between 1 and 64: exported as "
+                                  "plain pixels!"));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "pcx/PCX.h"
 #include "picture/PICTURE.h"
 #include "support/fixture.h"
+#include "support/tools.h"
 #include "support/run.h"
 
 namespace {
@@ -157,16 +158,21 @@ TEST(Colours, PicturesRewrittenByPaintToolsImportUnchanged) {
         const char* program;
         std::string command;
     };
-    const tool tools[] = {
-        {"ImageMagick, palette", "convert", "convert out.pcx -type Palette in.pcx"},
-        {"ImageMagick, true colour", "convert", "convert out.pcx -type TrueColor in.pcx"},
-        {"ImageMagick, RGBA", "convert", "convert out.pcx -type TrueColorAlpha in.pcx"},
-        {"netpbm round trip", "ppmtopcx", "pcxtoppm out.pcx | ppmtopcx > in.pcx"},
-        {"netpbm, 24-bit", "ppmtopcx", "pcxtoppm out.pcx | ppmtopcx -24bit > in.pcx"},
+    using tools::convert;
+    using tools::ppmtopcx;
+    const std::string netpbm =
+        std::string(tools::pcxtoppm) + " out.pcx | " + tools::ppmtopcx;
+    const tool programs[] = {
+        {"ImageMagick, palette", convert, std::string(convert) + " out.pcx -type Palette in.pcx"},
+        {"ImageMagick, true colour", convert,
+         std::string(convert) + " out.pcx -type TrueColor in.pcx"},
+        {"ImageMagick, RGBA", convert, std::string(convert) + " out.pcx -type TrueColorAlpha in.pcx"},
+        {"netpbm round trip", ppmtopcx, netpbm + " > in.pcx"},
+        {"netpbm, 24-bit", ppmtopcx, netpbm + " -24bit > in.pcx"},
     };
-    for (const tool& t : tools) {
+    for (const tool& t : programs) {
         SCOPED_TRACE(t.what);
-        if (std::system(("command -v " + std::string(t.program) + " >/dev/null").c_str()) != 0) {
+        if (!tools::have(t.program) || !tools::have(tools::pcxtoppm)) {
             std::cout << "NOTICE: " << t.program << " not installed; " << t.what << " skipped\n";
             continue;
         }
@@ -185,7 +191,7 @@ TEST(Colours, PicturesRewrittenByPaintToolsImportUnchanged) {
 // A netpbm round trip of a picture of few colours comes back as 1 bit in
 // 3 planes, with the colours in another order.
 TEST(Colours, NetpbmRoundTripOfFewColours) {
-    if (std::system("command -v ppmtopcx >/dev/null") != 0)
+    if (!tools::have(tools::pcxtoppm) || !tools::have(tools::ppmtopcx))
         GTEST_SKIP() << "NOTICE: netpbm not installed";
     workspace ws;
     std::vector<fixture::image> list = images();
@@ -197,7 +203,10 @@ TEST(Colours, NetpbmRoundTripOfFewColours) {
     ws.put("redguard.col", distinct_palette(0));
     const bytes original = ws.bytes("TEXBSI.001");
     ASSERT_EQ(ws.run({"/i:1", "TEXBSI.001", "out.pcx"}, "y").status, 1);
-    ASSERT_EQ(std::system(("cd '" + ws.path() + "' && pcxtoppm out00.pcx | ppmtopcx > in.pcx 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("cd '" + ws.path() + "' && " + tools::pcxtoppm + " out00.pcx | " +
+                           tools::ppmtopcx + " > in.pcx 2>/dev/null")
+                              .c_str()),
+              0);
     const bytes written = ws.bytes("in.pcx");
     ASSERT_GT(written.size(), 66u);
     EXPECT_EQ(written[3], 1);  // bits per pixel

@@ -6,7 +6,6 @@
 #include <termios.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -237,11 +236,6 @@ TEST(Export, IndexBeyondTheFileIsReportedAfterTheWalk) {
 
 // --- On a terminal -------------------------------------------------------------
 
-bool same_settings(const termios& a, const termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
-
 std::vector<fixture::image> three_images() {
     std::vector<fixture::image> images = two_images();
     images.push_back(fixture::simple_image("DOOR", 3, 3, false, true, 3));
@@ -283,7 +277,7 @@ TEST(ExportOnATerminal, KeysWithoutEchoOrEnter) {
 
     termios after{};
     ASSERT_TRUE(term.settings(&after));
-    EXPECT_TRUE(same_settings(after, term.initial_settings()));
+    EXPECT_TRUE(run::same_settings(after, term.initial_settings()));
 }
 
 // However the run ends while a prompt waits, the terminal gets its settings
@@ -323,7 +317,7 @@ TEST(ExportOnATerminal, SettingsAreRestoredOnEveryWayOut) {
         }
         termios after{};
         ASSERT_TRUE(term.settings(&after));
-        EXPECT_TRUE(same_settings(after, term.initial_settings()));
+        EXPECT_TRUE(run::same_settings(after, term.initial_settings()));
         EXPECT_NE(after.c_lflag & ECHO, 0u);
         EXPECT_NE(after.c_lflag & ICANON, 0u);
     }

@@ -188,11 +188,6 @@ TEST(Interruption, TerminatedHalfwayThroughTheWriteLeavesNoTemporaryFile) {
 
 // --- Ctrl-Z at a prompt ---------------------------------------------------------------------
 
-bool same_settings(const termios& a, const termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag;
-}
-
 // The program on a pseudo-terminal as a job-control shell runs it: in a
 // process group of its own, the terminal's foreground group, below a
 // session leader that waits for it. (A session leader itself, as
@@ -333,7 +328,7 @@ TEST(ExportOnATerminal, CtrlZAtThePromptGivesTheTerminalBackAndTakesItAgain) {
         SCOPED_TRACE(round);
         kill(term.program(), SIGTSTP);
         ASSERT_TRUE(term.wait_until_raw(false)) << "the terminal stayed raw while stopped";
-        EXPECT_TRUE(same_settings(term.now(), term.initial()));
+        EXPECT_TRUE(run::same_settings(term.now(), term.initial()));
         // What a shell does at "fg": the user's settings, then continue.
         kill(term.program(), SIGCONT);
         ASSERT_TRUE(term.wait_until_raw(true)) << "raw mode was not taken again";
@@ -343,7 +338,7 @@ TEST(ExportOnATerminal, CtrlZAtThePromptGivesTheTerminalBackAndTakesItAgain) {
     EXPECT_EQ(term.output(), offer("wall", "6x5", "wall.pcx"));
     EXPECT_EQ(ws.bytes("wall.pcx"),
               fixture::pcx_file(6, 5, fixture::pixels(6, 5), fixture::palette()));
-    EXPECT_TRUE(same_settings(term.now(), term.initial()));
+    EXPECT_TRUE(run::same_settings(term.now(), term.initial()));
 }
 
 // --- A non-blocking standard input -----------------------------------------------------------

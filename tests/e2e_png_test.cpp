@@ -11,6 +11,7 @@
 
 #include "png/PNG.h"
 #include "support/fixture.h"
+#include "support/tools.h"
 #include "support/run.h"
 
 namespace {
@@ -21,17 +22,13 @@ using fixture::bytes;
 using run::fatal_report;
 using run::workspace;
 
-constexpr const char* python = "/usr/bin/python3";
-constexpr const char* convert = "/usr/bin/convert";
+using tools::convert;
+using tools::have_pillow;
+using tools::python;
 
 bool shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-bool have_pillow() {
-    return access(python, X_OK) == 0 &&
-           shell(std::string(python) + " -c 'import PIL' >/dev/null 2>&1");
 }
 
 std::string sample(const std::string& name) {

@@ -250,13 +250,12 @@ TEST(FaultInjection, FullFileSystemKeepsAnEarlierPicture) {
     });
     if (report.rfind("SKIP", 0) == 0)
         GTEST_SKIP() << "NOTICE: no small file system could be made (" << report << ")";
-    const std::string prompt = "        Save Image as PCX (Y/N)?\n";
     EXPECT_EQ(report, "status 1\nearlier kept\nfiles TEXBSI.001 big.pcx ostrel.ini ostrel.log "
-                      "redguard.col small.pcx \n"
-                      "\nImage big (500x500) -> big.pcx\n" +
-                          prompt + "      Error exporting PCX file!\n" +
+                      "redguard.col small.pcx \n" +
+                          run::offer("big", "500x500", "big.pcx") +
+                          "      Error exporting PCX file!\n" +
                           "      could not write 'big.pcx': No space left on device\n" +
-                          "\nImage small (8x4) -> small.pcx\n" + prompt);
+                          run::offer("small", "8x4", "small.pcx"));
 }
 
 // --- Killed in the middle of the save ----------------------------------------------
@@ -367,9 +366,8 @@ TEST(FaultInjection, FailedPcxWriteIsReportedAndTheExportGoesOn) {
         fixture::simple_image("SMALL", 8, 4, true, true, 1)};
     const bytes small_pcx = fixture::pcx_file(8, 4, fixture::pixels(8, 4, 1), fixture::cmap(1));
     const auto expected = [](const std::string& why) {
-        return "\nImage big (300x200) -> big.pcx\n        Save Image as PCX (Y/N)?\n"
-               "      Error exporting PCX file!\n      " +
-               why + "\n\nImage small (8x4) -> small.pcx\n        Save Image as PCX (Y/N)?\n";
+        return run::offer("big", "300x200", "big.pcx") + "      Error exporting PCX file!\n      " +
+               why + "\n" + run::offer("small", "8x4", "small.pcx");
     };
     struct way {
         const char* label;

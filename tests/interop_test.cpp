@@ -16,25 +16,17 @@
 #include "pcx/PCX.h"
 #include "picture/PICTURE.h"
 #include "support/fixture.h"
+#include "support/tools.h"
 
 namespace {
 
 using fixture::bytes;
 namespace fs = std::filesystem;
 
-// Debian's interpreter, which has Pillow; the one first in PATH may not.
-constexpr const char* python = "/usr/bin/python3";
-
-bool have_pillow() {
-    static const bool found =
-        access(python, X_OK) == 0 &&
-        std::system((std::string(python) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0;
-    return found;
-}
-
-bool have_program(const char* name) {
-    return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
-}
+using tools::convert;
+using tools::have;
+using tools::have_pillow;
+using tools::python;
 
 // Decodes each PCX file with Pillow into out_dir/<n>.raw: width and height
 // (16-bit little-endian), the 768 palette bytes, then the pixel indices.
@@ -130,10 +122,12 @@ TEST_F(InteropTest, PillowReadsOurFileAsWritten) {
 }
 
 TEST_F(InteropTest, NetpbmReadsOurFileAsWritten) {
-    if (!have_program("pcxtoppm"))
+    if (!have(tools::pcxtoppm))
         GTEST_SKIP() << "NOTICE: netpbm's pcxtoppm not found";
     const std::string ppm = dir.file("out.ppm");
-    ASSERT_EQ(0, std::system(("pcxtoppm '" + path + "' > '" + ppm + "' 2>/dev/null").c_str()));
+    ASSERT_EQ(0, std::system((std::string(tools::pcxtoppm) + " '" + path + "' > '" + ppm +
+                              "' 2>/dev/null")
+                                 .c_str()));
     const bytes file = fixture::read_file(ppm);
     const std::string head =
         "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
@@ -271,9 +265,9 @@ TEST(CorpusTest, EveryLayoutShowsTheColoursOtherReadersShow) {
     const std::string shared = fixture::shared_dir();
     if (shared.empty())
         GTEST_SKIP() << "NOTICE: ../shared/corpus not found";
-    const bool netpbm = have_program("pcxtoppm");
+    const bool netpbm = have(tools::pcxtoppm);
     const bool pillow = have_pillow();
-    const bool magick = have_program("convert");
+    const bool magick = have(convert);
     if (!netpbm && !pillow)
         GTEST_SKIP() << "NOTICE: neither netpbm's pcxtoppm nor Pillow found";
     if (!netpbm || !pillow || !magick)
@@ -294,7 +288,7 @@ TEST(CorpusTest, EveryLayoutShowsTheColoursOtherReadersShow) {
         int width = 0, height = 0;
         bytes by_netpbm, by_pillow;
         const std::string ppm = dir.file("out.ppm");
-        if (netpbm && run_ok("pcxtoppm '" + path + "' > '" + ppm + "'") &&
+        if (netpbm && run_ok(std::string(tools::pcxtoppm) + " '" + path + "' > '" + ppm + "'") &&
             read_ppm(ppm, width, height, by_netpbm)) {
             EXPECT_EQ(width, picture.width);
             EXPECT_EQ(height, picture.height);
@@ -310,7 +304,7 @@ TEST(CorpusTest, EveryLayoutShowsTheColoursOtherReadersShow) {
         const bool rgba = path.find("rgba") != std::string::npos;
         if (rgba && magick) {
             const std::string raw = dir.file("out.rgba");
-            ASSERT_TRUE(run_ok("convert '" + path + "' 'rgba:" + raw + "'"));
+            ASSERT_TRUE(run_ok(std::string(convert) + " '" + path + "' 'rgba:" + raw + "'"));
             const size_t count = static_cast<size_t>(picture.width) * picture.height * 4;
             EXPECT_TRUE(fixture::read_file(raw) ==
                         bytes(picture.pixels.get(), picture.pixels.get() + count))

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/fixture.h"
+#include "support/tools.h"
 #include "support/run.h"
 
 namespace {
@@ -22,23 +23,12 @@ namespace {
 using fixture::bytes;
 using run::workspace;
 
-// Debian's programs: the python3 first in PATH may lack Pillow, and a
-// convert earlier in PATH may be a stand-in for ImageMagick.
-constexpr const char* python = "/usr/bin/python3";
-constexpr const char* convert = "/usr/bin/convert";
-constexpr const char* pcxtoppm = "/usr/bin/pcxtoppm";
-constexpr const char* ppmtopcx = "/usr/bin/ppmtopcx";
-
-bool have_pillow() {
-    static const bool found =
-        access(python, X_OK) == 0 &&
-        std::system((std::string(python) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0;
-    return found;
-}
-
-bool have(const char* program) {
-    return access(program, X_OK) == 0;
-}
+using tools::convert;
+using tools::pcxtoppm;
+using tools::ppmtopcx;
+using tools::have;
+using tools::have_pillow;
+using tools::python;
 
 bool shell(const std::string& command) {
     return std::system(command.c_str()) == 0;
@@ -214,7 +204,7 @@ struct writer {
     // Writes out.pcx in `dir` from source.raw (indices), palette.raw (768
     // bytes), source.ppm (colours) and palette.ppm (the palette as 256 x 1).
     std::string (*command)(const std::string& dir);
-    bool keeps_indices;  // else the palette may be reordered: colours compared
+    bool keeps_indices;  // else the palette may be reordered (the colour rule maps it back)
     bool pads;           // writes bytes per line above an odd width
 };
 

@@ -22,29 +22,19 @@
 #include "lib/GENERR.h"
 #include "png/PNG.h"
 #include "support/fixture.h"
+#include "support/tools.h"
 #include "support/png_fixture.h"
 
 namespace {
 
 using fixture::bytes;
 
-// Debian's programs: the python3 first in PATH may lack Pillow, and a
-// convert earlier in PATH may be a stand-in for ImageMagick.
-constexpr const char* python = "/usr/bin/python3";
-constexpr const char* convert = "/usr/bin/convert";
-constexpr const char* pnmtopng = "/usr/bin/pnmtopng";
-constexpr const char* pngtopnm = "/usr/bin/pngtopnm";
-
-bool have(const char* program) {
-    return access(program, X_OK) == 0;
-}
-
-bool have_pillow() {
-    static const bool found =
-        have(python) &&
-        std::system((std::string(python) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0;
-    return found;
-}
+using tools::convert;
+using tools::pngtopnm;
+using tools::pnmtopng;
+using tools::have;
+using tools::have_pillow;
+using tools::python;
 
 bool shell(const std::string& command) {
     const int status = std::system(command.c_str());

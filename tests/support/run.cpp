@@ -102,6 +102,11 @@ std::string binary() {
     return OSTREL_BINARY;
 }
 
+bool same_settings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
 command_line program_command(const std::vector<std::string>& args,
                              const std::vector<std::pair<std::string, std::string>>& env) {
     command_line command;

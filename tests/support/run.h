@@ -40,6 +40,10 @@ struct result {
 // The path of the built program under test.
 std::string binary();
 
+// Two terminal settings are the same: modes and control characters (so a
+// run that leaves VMIN or VTIME changed is caught too).
+bool same_settings(const termios& a, const termios& b);
+
 // The program's command line and environment for execve, built before fork
 // (a child then calls only async-signal-safe functions): the program and
 // `args`; the test's environment without OSTREL_PATH, with `env` over it.
