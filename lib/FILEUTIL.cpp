@@ -169,6 +169,17 @@ void close_log() {
 
 // --- Opening -----------------------------------------------------------------
 
+namespace {
+
+// The log's line for a file that did not open, with the memory figures
+// that tell a full heap from a missing file.
+void log_open_failure(const char* name) {
+    write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
+              static_cast<long>(get_free_mem()), get_heap_status());
+}
+
+}  // namespace
+
 FILE* openfile(const char* name, const char* mode, int fatal) {
     if (name == nullptr || mode == nullptr) {
         err_code = 8;
@@ -182,8 +193,7 @@ FILE* openfile(const char* name, const char* mode, int fatal) {
     FILE* stream = platform::open_file(name, mode);
     if (stream != nullptr)
         return stream;
-    write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
-              static_cast<long>(get_free_mem()), get_heap_status());
+    log_open_failure(name);
     err_code = 1;
     if (fatal != 0)
         err_table.fatal_error(1, "FILEUTIL - openfile (%s, %s) failed", name, mode);
@@ -200,8 +210,7 @@ FILE* open_regular(const char* name, const char* mode) {
     if (stream != nullptr)
         return stream;
     const bool other_kind = errno == EINVAL;
-    write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
-              static_cast<long>(get_free_mem()), get_heap_status());
+    log_open_failure(name);
     if (other_kind)
         write_log("     '%s' is not a regular file!", name);
     err_code = 1;
@@ -280,8 +289,7 @@ platform::lock_result hold_for_update(const char* name, file_hold& hold, int wai
             err_code = 9;
             break;
         case platform::lock_result::failed:
-            write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
-                      static_cast<long>(get_free_mem()), get_heap_status());
+            log_open_failure(name);
             err_code = 1;
             break;
     }
@@ -289,9 +297,7 @@ platform::lock_result hold_for_update(const char* name, file_hold& hold, int wai
 }
 
 bool hold_is_stale(const file_hold& hold) {
-    platform::file_identity now;
-    return !platform::identify_path(hold.name.c_str(), now) ||
-           !platform::same_content(now, hold.lock.identity);
+    return !platform::unchanged_since(hold.name.c_str(), hold.lock.identity);
 }
 
 bool open_replacement(const char* name, platform::replacement& replacement,
@@ -314,8 +320,7 @@ bool open_replacement(const char* name, platform::replacement& replacement,
         return true;
     }
     const int reason = errno;  // for the caller: logging may change it
-    write_log("     Failed to open file '%s'  (Mem=%ld, Heap is %s)", name,
-              static_cast<long>(get_free_mem()), get_heap_status());
+    log_open_failure(name);
     err_code = 1;
     errno = reason;
     return false;

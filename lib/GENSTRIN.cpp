@@ -144,11 +144,9 @@ int32_t str_compare_nocase_n(const char* a, const char* b, uint32_t n) {
 }
 
 bool str_equal_nocase(const char* a, const char* b) {
-    if (a == nullptr || b == nullptr)
-        return false;
-    const size_t length = std::strlen(b);
-    return std::strlen(a) == length &&
-           str_compare_nocase_n(a, b, static_cast<uint32_t>(length)) == 0;
+    // Without a bound the comparison runs to the end of the shorter text,
+    // where a longer one differs from its NUL.
+    return a != nullptr && b != nullptr && str_compare_nocase_n(a, b, UINT32_MAX) == 0;
 }
 
 char* str_lower(char* text) {

@@ -116,9 +116,19 @@ bool identify_path(const char* path, file_identity& identity);
 bool identify_stream(FILE* stream, file_identity& identity);
 
 // The same file (device and inode), whatever its names.
-bool same_file(const file_identity& a, const file_identity& b);
-// The same file with the same size and time of last change.
-bool same_content(const file_identity& a, const file_identity& b);
+inline bool same_file(const file_identity& a, const file_identity& b) {
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+// The same file with the same size and time of last change. (A change of
+// the same size within one tick of the file system's clock goes unseen.)
+inline bool same_content(const file_identity& a, const file_identity& b) {
+    return same_file(a, b) && a.size == b.size && a.modified_ns == b.modified_ns;
+}
+// `path` still leads to the file `then` describes, with the same content.
+inline bool unchanged_since(const char* path, const file_identity& then) {
+    file_identity now;
+    return identify_path(path, now) && same_content(now, then);
+}
 
 // --- Holding a file while it is updated ------------------------------------------
 
@@ -157,6 +167,10 @@ enum class lock_result {
 lock_result lock_file(const char* path, int wait_ms, file_lock& lock, void (*on_wait)());
 // Lets go of the file; `identity` stays as it was taken.
 void unlock_file(file_lock& lock);
+
+inline file_lock::~file_lock() {
+    unlock_file(*this);
+}
 
 // --- Replacing a file --------------------------------------------------------
 

@@ -60,18 +60,6 @@ bool identify_stream(FILE* stream, file_identity& identity) {
     return stream != nullptr && identify_descriptor(fileno(stream), identity);
 }
 
-bool same_file(const file_identity& a, const file_identity& b) {
-    return a.known && b.known && a.device == b.device && a.inode == b.inode;
-}
-
-bool same_content(const file_identity& a, const file_identity& b) {
-    return same_file(a, b) && a.size == b.size && a.modified_ns == b.modified_ns;
-}
-
-file_lock::~file_lock() {
-    unlock_file(*this);
-}
-
 void unlock_file(file_lock& lock) {
     if (lock.handle >= 0)
         close(static_cast<int>(lock.handle));  // also lets go of the flock

@@ -228,8 +228,7 @@ bool commit_replace(replacement& r) {
     // that wrote it in place or renamed a file of its own over it since
     // would otherwise lose its change without a word.
     if (ok && r.held != nullptr) {
-        file_identity now;
-        if (!identify_path(r.final_path.c_str(), now) || !same_content(now, r.held->identity)) {
+        if (!unchanged_since(r.final_path.c_str(), r.held->identity)) {
             r.changed = true;
             ok = false;
             errno = ESTALE;

@@ -111,18 +111,6 @@ bool identify_stream(FILE* stream, file_identity& identity) {
     return describe(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), identity);
 }
 
-bool same_file(const file_identity& a, const file_identity& b) {
-    return a.known && b.known && a.device == b.device && a.inode == b.inode;
-}
-
-bool same_content(const file_identity& a, const file_identity& b) {
-    return same_file(a, b) && a.size == b.size && a.modified_ns == b.modified_ns;
-}
-
-file_lock::~file_lock() {
-    unlock_file(*this);
-}
-
 namespace win32 {
 
 void close_held_file(file_lock& lock) {

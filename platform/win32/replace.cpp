@@ -248,8 +248,7 @@ bool commit_replace(replacement& r) {
     // The last look before the rename: the held file must still be the one
     // the name leads to, with the content that was read.
     if (ok && r.held != nullptr) {
-        file_identity now;
-        if (!identify_path(r.final_path.c_str(), now) || !same_content(now, r.held->identity)) {
+        if (!unchanged_since(r.final_path.c_str(), r.held->identity)) {
             r.changed = true;
             ok = false;
             errno = EBUSY;
