@@ -203,48 +203,6 @@ TEST(Import, FailureLeavesTheTextureFileAsItWas) {
     }
 }
 
-// A PCX file cut short, or a header that claims more than its file could
-// hold: refused as cut short, before anything large is allocated, and
-// nothing written. (Filling the missing pixels with 255 once imported a cut
-// file as a success, and a 997-byte header claiming 32767 x 32767 wrote a
-// 1 GiB texture file.)
-TEST(Import, CutOrHostilePcxIsRefused) {
-    const fixture::bytes whole =
-        fixture::pcx_file(64, 64, fixture::pixels(64, 64, 3), fixture::palette());
-    fixture::bytes cut(whole.begin(), whole.begin() + static_cast<long>(whole.size() * 6 / 10));
-    fixture::bytes hostile = fixture::pcx_file(4, 4, fixture::pixels(4, 4), fixture::palette());
-    hostile[8] = hostile[10] = 0xFE;  // maximum x and y 32766: 32767 x 32767
-    hostile[9] = hostile[11] = 0x7F;
-    hostile[66] = 0xFF;  // bytes per line 32767
-    hostile[67] = 0x7F;
-    hostile.resize(997);
-    struct refusal {
-        const char* what;
-        fixture::bytes file;
-        std::string reason;
-    };
-    const refusal cases[] = {
-        {"cut to 60 %", cut,
-         "The file is cut short: its pixel data ends before the last pixel of its 64x64 "
-         "picture."},
-        {"a 997-byte file claiming 32767 x 32767", hostile,
-         "The file is cut short: its 869 bytes of pixel data cannot hold a picture of "
-         "32767x32767."},
-    };
-    for (const refusal& c : cases) {
-        SCOPED_TRACE(c.what);
-        workspace ws;
-        standard_files(ws, three_images());
-        const fixture::bytes before = ws.bytes("TEXBSI.001");
-        ws.put("in.pcx", c.file);
-        const run::result r = ws.run({"/2TEX", "/i:2", "TEXBSI.001", "in.pcx"});
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, fatal_report("Could not read from file!",
-                                      "Error loading PCX file 'in.pcx'!\n   " + c.reason));
-        EXPECT_EQ(ws.bytes("TEXBSI.001"), before);
-    }
-}
-
 TEST(Import, DamagedTextureFileIsNotWritten) {
     workspace ws;
     fixture::bytes cut = fixture::texture_file(three_images());

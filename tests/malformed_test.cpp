@@ -167,6 +167,7 @@ bytes pcx_with_extents(uint16_t max_x, uint16_t max_y) {
 
 TEST(Malformed, DamagedPcxFilesStopTheImportAndLeaveTheTexture) {
     const bytes good_pcx = fixture::pcx_file(3, 2, fixture::pixels(3, 2), fixture::palette());
+    const bytes big_pcx = fixture::pcx_file(64, 64, fixture::pixels(64, 64, 3), fixture::palette());
     struct pcx_case {
         const char* label;
         bytes file;
@@ -179,6 +180,14 @@ TEST(Malformed, DamagedPcxFilesStopTheImportAndLeaveTheTexture) {
     const std::vector<pcx_case> cases = {
         {"shorter than its header", cut(good_pcx, 100), read_error,
          "It is too short to be a PCX file (100 bytes; the header alone is 128)."},
+        // Filling the missing pixels with 255 once imported a cut file as a
+        // success, and the hostile header wrote a 1 GiB texture file.
+        {"cut to 60 %", cut(big_pcx, big_pcx.size() * 6 / 10), read_error,
+         "The file is cut short: its pixel data ends before the last pixel of its 64x64 "
+         "picture."},
+        {"a 997-byte file claiming 32767 x 32767", fixture::hostile_pcx(), read_error,
+         "The file is cut short: its 869 bytes of pixel data cannot hold a picture of "
+         "32767x32767."},
         {"cut inside its palette", cut(good_pcx, 128 + 400), read_error,
          "The file is cut short: its palette holds " +
              std::to_string(128 + 400 - (good_pcx.size() - 768)) + " of its 768 bytes."},

@@ -455,13 +455,7 @@ TEST_F(PcxTest, PicturesTheImportRefuses) {
         b[at] = value;
         return b;
     };
-    // A header claiming 32767 x 32767 behind a few bytes of data.
-    bytes huge = changed(8, 0xFE);
-    huge[9] = huge[11] = 0x7F;
-    huge[10] = 0xFE;
-    huge[66] = 0xFF;
-    huge[67] = 0x7F;
-    huge.resize(997);
+    const bytes huge = fixture::hostile_pcx();
     // Cut to 60 %: the palette's end is gone, and the data is too short.
     const bytes big = fixture::pcx_file(64, 64, fixture::pixels(64, 64), fixture::palette());
     const bytes cut_big(big.begin(), big.begin() + static_cast<long>(big.size() * 6 / 10));

@@ -19,13 +19,7 @@ using fixture::bytes;
 
 // A target palette of 256 distinct colours, as an image's colour map is.
 bytes target() {
-    bytes p(768);
-    for (int i = 0; i < 256; ++i) {
-        p[3 * i] = static_cast<uint8_t>(i);
-        p[3 * i + 1] = static_cast<uint8_t>(255 - i);
-        p[3 * i + 2] = static_cast<uint8_t>(i * 7);
-    }
-    return p;
+    return fixture::distinct_palette();
 }
 
 void fill(PICTURE& picture, picture_kind kind, int width, int height, const bytes& pixels,
@@ -51,11 +45,7 @@ bytes mapped(const PICTURE& picture, const bytes& palette, colour_report& report
 }
 
 bytes some_indices(size_t count, unsigned seed) {
-    std::mt19937 random(seed);
-    bytes out(count);
-    for (uint8_t& b : out)
-        b = static_cast<uint8_t>(random());
-    return out;
+    return fixture::random_bytes(count, seed);
 }
 
 // Saved with the exported palette: the indices stay, byte for byte. Saved

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -27,24 +26,8 @@ namespace {
 using fixture::bytes;
 namespace pf = png_fixture;
 
-bytes random_bytes(size_t count, uint32_t seed) {
-    std::mt19937 random(seed);
-    bytes out(count);
-    for (uint8_t& byte : out)
-        byte = static_cast<uint8_t>(random());
-    return out;
-}
-
-// A palette of 256 distinct colours.
-bytes distinct_palette() {
-    bytes palette(768);
-    for (int i = 0; i < 256; ++i) {
-        palette[3 * i] = static_cast<uint8_t>(i);
-        palette[3 * i + 1] = static_cast<uint8_t>(255 - i);
-        palette[3 * i + 2] = static_cast<uint8_t>(i * 7);
-    }
-    return palette;
-}
+using fixture::distinct_palette;
+using fixture::random_bytes;
 
 bytes pixels_of(const PICTURE& picture) {
     const size_t count = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) *

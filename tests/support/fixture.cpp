@@ -175,6 +175,24 @@ bytes palette(uint8_t seed) {
     return out;
 }
 
+bytes distinct_palette() {
+    bytes p(768);
+    for (int i = 0; i < 256; ++i) {
+        p[3 * i] = static_cast<uint8_t>(i);
+        p[3 * i + 1] = static_cast<uint8_t>(255 - i);
+        p[3 * i + 2] = static_cast<uint8_t>(i * 7);
+    }
+    return p;
+}
+
+bytes random_bytes(size_t count, uint32_t seed) {
+    std::mt19937 random(seed);
+    bytes out(count);
+    for (uint8_t& byte : out)
+        byte = static_cast<uint8_t>(random());
+    return out;
+}
+
 bytes pcx_file(int width, int height, const bytes& px, const bytes& palette768) {
     bytes out;
     out.push_back(10);
@@ -211,6 +229,16 @@ bytes pcx_file(int width, int height, const bytes& px, const bytes& palette768) 
     out.push_back(12);
     out.insert(out.end(), palette768.begin(), palette768.end());
     return out;
+}
+
+bytes hostile_pcx() {
+    bytes file = pcx_file(4, 4, pixels(4, 4), palette());
+    file[8] = file[10] = 0xFE;  // maximum x and y 32766: 32767 x 32767
+    file[9] = file[11] = 0x7F;
+    file[66] = 0xFF;  // bytes per line 32767
+    file[67] = 0x7F;
+    file.resize(997);
+    return file;
 }
 
 bytes pcx_layout_file(int width, int height, int bits, int planes, int bytes_per_line,

@@ -67,10 +67,19 @@ bytes encode_image(const image& img);
 bytes texture_file(const std::vector<image>& images, const bytes& terminator = bytes(9, 0));
 
 bytes palette(uint8_t seed = 0);  // 768 bytes
+// 256 distinct colours (red i, green 255 - i, blue 7 i), so every colour
+// has one index, as in an image's colour map.
+bytes distinct_palette();
+// `count` bytes from a Mersenne twister of `seed`.
+bytes random_bytes(size_t count, uint32_t seed);
 
 // A PCX file as the program writes it: default header, runs per line, 12,
 // palette. bytes_per_line 0 means the width.
 bytes pcx_file(int width, int height, const bytes& pixels, const bytes& palette768);
+
+// A 997-byte PCX file whose header claims 32767 x 32767 (32767 bytes per
+// line): a size its few bytes of data could never hold.
+bytes hostile_pcx();
 
 // A PCX file of any layout: `lines` holds height scan lines of planes x
 // bytes_per_line bytes (plane after plane), encoded here run by run; the
