@@ -15,6 +15,7 @@
 #include "fuzz/fuzz_support.h"
 #include "lib/GENERR.h"
 #include "png/PNG.h"
+#include "support/png_fixture.h"
 
 namespace {
 
@@ -25,16 +26,6 @@ constexpr uint64_t max_inflate_ratio = 1032;
 // again: that only slows the search.
 constexpr size_t max_rewritten_pixels = 1u << 18;
 
-uint32_t crc32(const uint8_t* data, size_t size) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
 // The input with the CRC of every whole chunk after the signature
 // recomputed, up to the first chunk whose length runs past the end.
 fuzz::bytes with_crcs_fixed(const uint8_t* data, size_t size) {
@@ -44,7 +35,7 @@ fuzz::bytes with_crcs_fixed(const uint8_t* data, size_t size) {
         const uint32_t length = fuzz::be32(data + at);
         if (length > size - at - 12)
             break;
-        const uint32_t crc = crc32(out.data() + at + 4, 4 + length);
+        const uint32_t crc = png_fixture::crc32(out.data() + at + 4, 4 + length);
         for (int i = 0; i < 4; ++i)
             out[at + 8 + length + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
         at += 12 + length;
