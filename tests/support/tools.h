@@ -17,8 +17,11 @@ constexpr const char* ppmtopcx = "/usr/bin/ppmtopcx";
 constexpr const char* pnmtopng = "/usr/bin/pnmtopng";
 constexpr const char* pngtopnm = "/usr/bin/pngtopnm";
 
+// The program is there and the shell that the tests run it through can
+// start it (under Wine the path exists, but cmd.exe cannot run it).
 inline bool have(const char* program) {
-    return access(program, X_OK) == 0;
+    return access(program, X_OK) == 0 &&
+           std::system(("command -v '" + std::string(program) + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
 // Debian's python3 with Pillow (asked once).
